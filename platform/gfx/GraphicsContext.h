@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/gfx/Geometry.h"
+
+#include <cairo.h>
+
+namespace platform {
+
+/// Line joins, with the handheld drawing API's numbering (round = 1).
+enum class LineJoin { Miter = 0, Round = 1, Bevel = 2 };
+/// Line caps, with the handheld drawing API's numbering (round = 1).
+enum class LineCap { Butt = 0, Round = 1, Square = 2 };
+
+/// The 2-D drawing calls a view makes in drawRect, over a Cairo context that the caller owns.
+/// Coordinates are points in the view's own space.
+///
+/// Any float may reach a path: a trace stores whatever values arrive. Cairo cannot take every float
+/// (its fixed-point paths overflow on huge values and a NaN breaks the whole context), so points are
+/// made safe here, once, for every caller: a huge or infinite coordinate is pulled in to a distance
+/// far beyond any surface, which keeps the visible part of the line where it would be, and a NaN
+/// point has no place, so the path is broken there and picks up at the next finite point.
+class GraphicsContext {
+public:
+    /// Largest distance from the origin, in points, that a path coordinate keeps.
+    static constexpr float kMaxCoordinate = 1.0e5f;
+
+    explicit GraphicsContext(cairo_t* cr) : cr_(cr) {}
+
+    void setRGBStrokeColor(double red, double green, double blue, double alpha);
+    void setLineJoin(LineJoin join);
+    void setLineCap(LineCap cap);
+    void setLineWidth(float width);
+    void beginPath();
+    void moveToPoint(float x, float y);
+    void addLineToPoint(float x, float y);
+    /// Strokes the current path with the current colour, width, join and cap, then clears it.
+    void strokePath();
+
+    cairo_t* cairo() const { return cr_; }
+
+private:
+    cairo_t* cr_;
+    Color strokeColor_{0.0, 0.0, 0.0, 1.0};
+    bool hasCurrentPoint_ = false;
+};
+
+} // namespace platform

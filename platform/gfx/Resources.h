@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace platform {
+
+/// The folder the application's images and interface file are loaded from: the install tree's
+/// share/trembit beside the binary's bin/ folder when that exists, else the source tree's
+/// resources/ folder (a build-tree binary). Found without any environment variable.
+const std::filesystem::path& resourcesDirectory();
+
+/// The path of a resource by file name, e.g. "needle.png".
+std::filesystem::path resourcePath(std::string_view name);
+
+} // namespace platform

@@ -1,0 +1,77 @@
+#include "platform/ui/Compositor.h"
+
+#include "platform/ui/View.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+int pixels(float points, int scale) { return static_cast<int>(std::ceil(points * static_cast<float>(scale))); }
+
+} // namespace
+
+Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale_(scale) {
+    if (scale < 1 || scale > 3) {
+        throw std::invalid_argument("pixel scale must be 1, 2 or 3, not " + std::to_string(scale));
+    }
+    surface_ = makeImageSurface(pixels(pointSize.width, scale), pixels(pointSize.height, scale));
+}
+
+void Compositor::render(View& root) {
+    root.displayIfNeeded(scale_);
+    CairoContextPtr cr = makeContext(surface_.get());
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr.get());
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+    cairo_scale(cr.get(), scale_, scale_);
+    composite(root, cr.get(), scale_);
+    cr.reset();
+    cairo_surface_flush(surface_.get());
+    root.clearChanges();
+}
+
+void Compositor::composite(View& view, cairo_t* cr, int scale) {
+    if (view.isHidden() || !view.layer().hasFiniteTransform()) {
+        return;
+    }
+    const Rect bounds = view.bounds();
+    CairoSaveGuard guard(cr);
+    const cairo_matrix_t toParent = view.layer().matrixToParent(bounds.size);
+    cairo_transform(cr, &toParent);
+    if (view.clipsToBounds()) {
+        cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
+        cairo_clip(cr);
+    }
+    if (const auto& background = view.backgroundColor()) {
+        cairo_set_source_rgba(cr, background->red, background->green, background->blue, background->alpha);
+        cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
+        cairo_fill(cr);
+    }
+    if (cairo_surface_t* contents = view.contents()) {
+        CairoSaveGuard contentsGuard(cr);
+        cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+        cairo_set_source_surface(cr, contents, 0.0, 0.0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
+        cairo_paint(cr);
+    }
+    for (const std::shared_ptr<View>& child : view.subviews()) {
+        composite(*child, cr, scale);
+    }
+}
+
+void Compositor::writePng(const std::filesystem::path& path) const { writeSurfacePng(surface_.get(), path); }
+
+void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) {
+    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+    if (status != CAIRO_STATUS_SUCCESS) {
+        const char* reason =
+            status == CAIRO_STATUS_WRITE_ERROR ? "cannot write the file" : cairo_status_to_string(status);
+        throw std::runtime_error("cannot save " + path.string() + ": " + reason);
+    }
+}
+
+} // namespace platform

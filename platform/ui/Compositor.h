@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/Geometry.h"
+
+#include <filesystem>
+
+namespace platform {
+
+class View;
+
+/// Composes a view tree into an ARGB surface of a fixed size in points at a pixel scale of 1, 2
+/// or 3. The root view is placed by its own layer, so a root with frame origin (0, 0) fills the
+/// surface from its top-left corner.
+class Compositor {
+public:
+    /// Throws std::invalid_argument for a scale other than 1, 2 or 3.
+    Compositor(Size pointSize, int scale);
+
+    /// One frame: the display pass over the tree (drawRect for marked views), then the tree is
+    /// composed afresh into the surface and the tree's change mark cleared.
+    void render(View& root);
+
+    /// The composed picture. Owned by the compositor; valid until it is destroyed.
+    cairo_surface_t* surface() const { return surface_.get(); }
+    int scale() const { return scale_; }
+    Size pointSize() const { return pointSize_; }
+
+    /// Writes the last composed picture as a PNG; throws std::runtime_error naming the file.
+    void writePng(const std::filesystem::path& path) const;
+
+    /// Composes `view` and its subtree into `cr`, whose user space is the parent's points.
+    /// Views whose transform is not finite are left out, so one bad value never breaks the frame.
+    static void composite(View& view, cairo_t* cr, int scale);
+
+private:
+    Size pointSize_;
+    int scale_;
+    CairoSurfacePtr surface_;
+};
+
+/// Writes an image surface as a PNG; throws std::runtime_error naming the file and the problem.
+void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path);
+
+} // namespace platform

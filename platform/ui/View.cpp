@@ -1,0 +1,122 @@
+#include "platform/ui/View.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace platform {
+
+View::View(Rect frame) : layer_([this] { setNeedsComposite(); }) { setFrame(frame); }
+
+View::~View() {
+    for (const std::shared_ptr<View>& child : subviews_) {
+        child->superview_ = nullptr;
+    }
+}
+
+Rect View::frame() const {
+    const Point anchor = layer_.anchorPoint();
+    const Point position = layer_.position();
+    return Rect(position.x - anchor.x * size_.width, position.y - anchor.y * size_.height, size_.width,
+                size_.height);
+}
+
+void View::setFrame(Rect frame) {
+    const bool resized = frame.size != size_;
+    size_ = frame.size;
+    const Point anchor = layer_.anchorPoint();
+    layer_.setPosition(
+        Point{frame.origin.x + anchor.x * frame.size.width, frame.origin.y + anchor.y * frame.size.height});
+    if (resized) {
+        setNeedsDisplay();
+    }
+}
+
+void View::addSubview(const std::shared_ptr<View>& view) {
+    assert(view && view.get() != this);
+    // Hold the view while it moves, in case its old parent had the only reference.
+    const std::shared_ptr<View> keep = view;
+    keep->removeFromSuperview();
+    keep->superview_ = this;
+    subviews_.push_back(keep);
+    setNeedsComposite();
+}
+
+void View::removeFromSuperview() {
+    View* parent = superview_;
+    if (parent == nullptr) {
+        return;
+    }
+    superview_ = nullptr;
+    auto& siblings = parent->subviews_;
+    const auto it = std::find_if(siblings.begin(), siblings.end(),
+                                 [this](const std::shared_ptr<View>& v) { return v.get() == this; });
+    assert(it != siblings.end());
+    parent->setNeedsComposite();
+    // Erasing may drop the last reference to this view: touch nothing of it afterwards.
+    siblings.erase(it);
+}
+
+void View::setClipsToBounds(bool clips) {
+    clipsToBounds_ = clips;
+    setNeedsComposite();
+}
+
+void View::setBackgroundColor(std::optional<Color> color) {
+    backgroundColor_ = color;
+    setNeedsComposite();
+}
+
+void View::setHidden(bool hidden) {
+    hidden_ = hidden;
+    setNeedsComposite();
+}
+
+void View::setNeedsDisplay() {
+    needsDisplay_ = true;
+    setNeedsComposite();
+}
+
+void View::setNeedsComposite() {
+    for (View* v = this; v != nullptr; v = v->superview_) {
+        v->changed_ = true;
+    }
+}
+
+void View::drawRect(GraphicsContext&, const Rect&) {}
+
+void View::displayIfNeeded(int scale) {
+    if (drawsContent()) {
+        const int widthPixels = static_cast<int>(std::ceil(size_.width * static_cast<float>(scale)));
+        const int heightPixels = static_cast<int>(std::ceil(size_.height * static_cast<float>(scale)));
+        const bool sizeMatches = contents_ && contentsScale_ == scale &&
+                                 cairo_image_surface_get_width(contents_.get()) == widthPixels &&
+                                 cairo_image_surface_get_height(contents_.get()) == heightPixels;
+        if (needsDisplay_ || !sizeMatches) {
+            if (widthPixels <= 0 || heightPixels <= 0) {
+                contents_.reset();
+            } else {
+                if (!sizeMatches) {
+                    contents_ = makeImageSurface(widthPixels, heightPixels);
+                    contentsScale_ = scale;
+                }
+                CairoContextPtr cr = makeContext(contents_.get());
+                // Each pass replaces the previous picture entirely.
+                cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+                cairo_paint(cr.get());
+                cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+                cairo_scale(cr.get(), scale, scale);
+                GraphicsContext context(cr.get());
+                drawRect(context, bounds());
+                cr.reset();
+                cairo_surface_flush(contents_.get());
+            }
+        }
+    }
+    needsDisplay_ = false;
+    for (const std::shared_ptr<View>& child : subviews_) {
+        child->displayIfNeeded(scale);
+    }
+}
+
+} // namespace platform

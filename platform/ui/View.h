@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/Geometry.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/Layer.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+/// A rectangle of the screen and the root of its own subtree. A parent owns its subviews
+/// (shared_ptr); a subview points back at its parent without owning it. Later subviews are drawn
+/// in front of earlier ones.
+///
+/// Drawing is split in two, as on the handheld platforms: setNeedsDisplay only marks the view; the
+/// display pass (displayIfNeeded) calls drawRect once for a marked view and keeps the picture in
+/// the view's cached surface; the compositor then places the cached pictures by their layers.
+class View {
+public:
+    explicit View(Rect frame);
+    virtual ~View();
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+
+    /// The view's rectangle in its parent's coordinates (ignoring any rotation or translation).
+    Rect frame() const;
+    void setFrame(Rect frame);
+    /// Origin (0, 0) and the frame's size.
+    Rect bounds() const { return Rect(0.0f, 0.0f, size_.width, size_.height); }
+
+    /// Adds `view` in front of the existing subviews, taking it from its old parent first.
+    void addSubview(const std::shared_ptr<View>& view);
+    /// Takes the view out of its parent; the parent's reference is dropped.
+    void removeFromSuperview();
+    View* superview() const { return superview_; }
+    const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
+
+    bool clipsToBounds() const { return clipsToBounds_; }
+    void setClipsToBounds(bool clips);
+    bool isOpaque() const { return opaque_; }
+    void setOpaque(bool opaque) { opaque_ = opaque; }
+    const std::optional<Color>& backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(std::optional<Color> color);
+    bool isHidden() const { return hidden_; }
+    void setHidden(bool hidden);
+
+    Layer& layer() { return layer_; }
+    const Layer& layer() const { return layer_; }
+
+    /// Marks the view's content as out of date; nothing is drawn until the next display pass.
+    void setNeedsDisplay();
+    bool needsDisplay() const { return needsDisplay_; }
+
+    /// Draws the view's content in its own coordinates (points). Called by the display pass only,
+    /// once per pass for a marked view; `rect` is the area to draw, always the whole bounds here.
+    virtual void drawRect(GraphicsContext& context, const Rect& rect);
+    /// True for views whose drawRect draws something, so they get a cached surface.
+    virtual bool drawsContent() const { return false; }
+
+    /// Runs drawRect if the view is marked (or its cached surface does not match `scale`),
+    /// for this view and all its subviews.
+    void displayIfNeeded(int scale);
+    /// The cached picture at the last display pass's pixel scale, or nullptr. Owned by the view.
+    cairo_surface_t* contents() const { return contents_.get(); }
+
+    /// True when something in this subtree changed since the last clearChanges() on the root.
+    bool hasChanges() const { return changed_; }
+    void clearChanges() { changed_ = false; }
+    /// Tells the root of the tree that the picture must be composed again.
+    void setNeedsComposite();
+
+private:
+    Layer layer_;
+    Size size_;
+    View* superview_ = nullptr;
+    std::vector<std::shared_ptr<View>> subviews_;
+    std::optional<Color> backgroundColor_;
+    bool clipsToBounds_ = false;
+    bool opaque_ = true;
+    bool hidden_ = false;
+    bool needsDisplay_ = true;
+    bool changed_ = true;
+    CairoSurfacePtr contents_;
+    int contentsScale_ = 0;
+};
+
+} // namespace platform

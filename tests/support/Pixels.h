@@ -1,0 +1,39 @@
+#pragma once
+
+// Reading pixels of composed pictures in tests.
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <ostream>
+
+namespace testing_support {
+
+/// One pixel, un-premultiplied, 0 to 255 per component.
+struct Rgba {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+    int a = 0;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Rgba& c) {
+    return os << "rgba(" << c.r << ", " << c.g << ", " << c.b << ", " << c.a << ")";
+}
+
+/// The pixel at device coordinates (x, y) of an ARGB32 image surface.
+inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
+    cairo_surface_flush(surface);
+    const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    std::uint32_t argb = 0;
+    __builtin_memcpy(&argb, row + 4 * x, 4);
+    Rgba c;
+    c.a = static_cast<int>(argb >> 24);
+    auto unpremultiply = [&](std::uint32_t v) { return c.a == 0 ? 0 : static_cast<int>((v * 255 + c.a / 2) / c.a); };
+    c.r = unpremultiply((argb >> 16) & 0xff);
+    c.g = unpremultiply((argb >> 8) & 0xff);
+    c.b = unpremultiply(argb & 0xff);
+    return c;
+}
+
+} // namespace testing_support
