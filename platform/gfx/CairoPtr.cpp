@@ -10,8 +10,8 @@ void checkCairo(cairo_status_t status, const std::string& what) {
     }
 }
 
-CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels) {
-    CairoSurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPixels, heightPixels));
+CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels, cairo_format_t format) {
+    CairoSurfacePtr surface(cairo_image_surface_create(format, widthPixels, heightPixels));
     checkCairo(cairo_surface_status(surface.get()), "cannot create a " + std::to_string(widthPixels) + "x" +
                                                         std::to_string(heightPixels) + " image surface");
     return surface;

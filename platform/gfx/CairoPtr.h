@@ -20,9 +20,9 @@ using CairoContextPtr = std::unique_ptr<cairo_t, CairoDeleter>;
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, CairoDeleter>;
 using CairoPatternPtr = std::unique_ptr<cairo_pattern_t, CairoDeleter>;
 
-/// Creates an ARGB32 image surface of the given size in device pixels, cleared to transparent.
-/// Throws std::runtime_error with Cairo's message if the surface cannot be made.
-CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels);
+/// Creates an image surface of the given size in device pixels, cleared to transparent (ARGB32)
+/// or black (RGB24). Throws std::runtime_error with Cairo's message if it cannot be made.
+CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels, cairo_format_t format = CAIRO_FORMAT_ARGB32);
 
 /// Creates a drawing context on a surface; the surface stays owned by the caller.
 CairoContextPtr makeContext(cairo_surface_t* surface);

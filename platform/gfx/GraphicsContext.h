@@ -36,10 +36,25 @@ public:
     /// Strokes the current path with the current colour, width, join and cap, then clears it.
     void strokePath();
 
-    cairo_t* cairo() const { return cr_; }
+    /// The Cairo context, for drawing beyond the calls above. Whatever is drawn through it cannot
+    /// be followed, so the whole surface counts as inked from then on.
+    cairo_t* cairo() {
+        inkedEverywhere_ = true;
+        return cr_;
+    }
+
+    /// Device-pixel box (x, y, width, height) that holds everything stroked so far, or the whole
+    /// `surfaceWidth` x `surfaceHeight` once cairo() was used. Empty when nothing was drawn.
+    cairo_rectangle_int_t inkExtents(int surfaceWidth, int surfaceHeight) const;
 
 private:
     cairo_t* cr_;
+    bool inkedEverywhere_ = false;
+    bool inked_ = false;
+    double inkX1_ = 0.0;
+    double inkY1_ = 0.0;
+    double inkX2_ = 0.0;
+    double inkY2_ = 0.0;
     Color strokeColor_{0.0, 0.0, 0.0, 1.0};
     bool hasCurrentPoint_ = false;
 };

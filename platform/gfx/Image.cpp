@@ -2,6 +2,8 @@
 
 #include "platform/gfx/Resources.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
@@ -27,6 +29,35 @@ std::shared_ptr<const Image> Image::named(std::string_view name) {
         return nullptr;
     }
 }
+
+namespace {
+
+bool everyPixelOpaque(cairo_surface_t* surface) {
+    if (cairo_image_surface_get_format(surface) == CAIRO_FORMAT_RGB24) {
+        return true;
+    }
+    if (cairo_image_surface_get_format(surface) != CAIRO_FORMAT_ARGB32) {
+        return false;
+    }
+    cairo_surface_flush(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const int width = cairo_image_surface_get_width(surface);
+    const int height = cairo_image_surface_get_height(surface);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        for (int x = 0; x < width; ++x) {
+            if ((row[x] >> 24) != 0xffu) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+Image::Image(CairoSurfacePtr surface) : surface_(std::move(surface)), opaque_(everyPixelOpaque(surface_.get())) {}
 
 int Image::widthPixels() const { return cairo_image_surface_get_width(surface_.get()); }
 

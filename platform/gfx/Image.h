@@ -21,14 +21,17 @@ public:
     /// Loads a PNG file; throws std::runtime_error naming the file if it cannot be read.
     static std::shared_ptr<const Image> fromPngFile(const std::filesystem::path& path);
 
-    explicit Image(CairoSurfacePtr surface) : surface_(std::move(surface)) {}
+    explicit Image(CairoSurfacePtr surface);
 
     cairo_surface_t* surface() const { return surface_.get(); }
     int widthPixels() const;
     int heightPixels() const;
+    /// True when every pixel is fully opaque (known once, at load).
+    bool isOpaque() const { return opaque_; }
 
 private:
     CairoSurfacePtr surface_;
+    bool opaque_ = false;
 };
 
 } // namespace platform

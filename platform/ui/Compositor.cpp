@@ -12,6 +12,19 @@ namespace {
 
 int pixels(float points, int scale) { return static_cast<int>(std::ceil(points * static_cast<float>(scale))); }
 
+// A cached picture that is only moved, not turned or scaled, is placed at whole device pixels: half
+// a pixel of position cannot be seen, while resampling the whole picture at a fractional offset
+// costs more than everything else in a frame (the paper moves by fractions of a pixel per sample).
+void snapToDevicePixels(cairo_t* cr) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0) {
+        m.x0 = std::round(m.x0);
+        m.y0 = std::round(m.y0);
+        cairo_set_matrix(cr, &m);
+    }
+}
+
 } // namespace
 
 Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale_(scale) {
@@ -54,9 +67,18 @@ void Compositor::composite(View& view, cairo_t* cr, int scale) {
     if (cairo_surface_t* contents = view.contents()) {
         CairoSaveGuard contentsGuard(cr);
         cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+        snapToDevicePixels(cr);
         cairo_set_source_surface(cr, contents, 0.0, 0.0);
         cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-        cairo_paint(cr);
+        // Only the inked part of the picture is blended; the rest is known to be clear.
+        const cairo_rectangle_int_t& ink = view.contentsInk();
+        if (ink.x == 0 && ink.y == 0 && ink.width == cairo_image_surface_get_width(contents) &&
+            ink.height == cairo_image_surface_get_height(contents)) {
+            cairo_paint(cr);
+        } else {
+            cairo_rectangle(cr, ink.x, ink.y, ink.width, ink.height);
+            cairo_fill(cr);
+        }
     }
     for (const std::shared_ptr<View>& child : view.subviews()) {
         composite(*child, cr, scale);

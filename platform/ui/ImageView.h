@@ -19,6 +19,7 @@ public:
 
     void drawRect(GraphicsContext& context, const Rect& rect) override;
     bool drawsContent() const override { return image_ != nullptr; }
+    bool drawsOpaqueContent() const override { return image_ != nullptr && image_->isOpaque(); }
 
 private:
     std::shared_ptr<const Image> image_;

@@ -89,7 +89,8 @@ void View::displayIfNeeded(int scale) {
     if (drawsContent()) {
         const int widthPixels = static_cast<int>(std::ceil(size_.width * static_cast<float>(scale)));
         const int heightPixels = static_cast<int>(std::ceil(size_.height * static_cast<float>(scale)));
-        const bool sizeMatches = contents_ && contentsScale_ == scale &&
+        const bool opaque = drawsOpaqueContent();
+        const bool sizeMatches = contents_ && contentsScale_ == scale && contentsOpaque_ == opaque &&
                                  cairo_image_surface_get_width(contents_.get()) == widthPixels &&
                                  cairo_image_surface_get_height(contents_.get()) == heightPixels;
         if (needsDisplay_ || !sizeMatches) {
@@ -97,17 +98,22 @@ void View::displayIfNeeded(int scale) {
                 contents_.reset();
             } else {
                 if (!sizeMatches) {
-                    contents_ = makeImageSurface(widthPixels, heightPixels);
+                    contents_ = makeImageSurface(widthPixels, heightPixels,
+                                                 opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
                     contentsScale_ = scale;
+                    contentsOpaque_ = opaque;
+                    contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
                 }
                 CairoContextPtr cr = makeContext(contents_.get());
-                // Each pass replaces the previous picture entirely.
+                // Each pass replaces the previous picture entirely; only what was inked needs clearing.
                 cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
-                cairo_paint(cr.get());
+                cairo_rectangle(cr.get(), contentsInk_.x, contentsInk_.y, contentsInk_.width, contentsInk_.height);
+                cairo_fill(cr.get());
                 cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
                 cairo_scale(cr.get(), scale, scale);
                 GraphicsContext context(cr.get());
                 drawRect(context, bounds());
+                contentsInk_ = context.inkExtents(widthPixels, heightPixels);
                 cr.reset();
                 cairo_surface_flush(contents_.get());
             }

@@ -59,12 +59,17 @@ public:
     virtual void drawRect(GraphicsContext& context, const Rect& rect);
     /// True for views whose drawRect draws something, so they get a cached surface.
     virtual bool drawsContent() const { return false; }
+    /// True when drawRect covers the whole bounds with fully opaque pixels, so the cached surface
+    /// needs no alpha and is copied rather than blended when composed.
+    virtual bool drawsOpaqueContent() const { return false; }
 
     /// Runs drawRect if the view is marked (or its cached surface does not match `scale`),
     /// for this view and all its subviews.
     void displayIfNeeded(int scale);
     /// The cached picture at the last display pass's pixel scale, or nullptr. Owned by the view.
     cairo_surface_t* contents() const { return contents_.get(); }
+    /// The part of contents() that holds anything drawn, in its device pixels; the rest is clear.
+    const cairo_rectangle_int_t& contentsInk() const { return contentsInk_; }
 
     /// True when something in this subtree changed since the last clearChanges() on the root.
     bool hasChanges() const { return changed_; }
@@ -84,7 +89,9 @@ private:
     bool needsDisplay_ = true;
     bool changed_ = true;
     CairoSurfacePtr contents_;
+    cairo_rectangle_int_t contentsInk_{0, 0, 0, 0};
     int contentsScale_ = 0;
+    bool contentsOpaque_ = false;
 };
 
 } // namespace platform

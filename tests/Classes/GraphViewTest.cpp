@@ -155,3 +155,27 @@ TEST(GraphViewTest, NonFiniteAndHugeValuesNeverBreakDrawing) {
         EXPECT_GT(pixelAt(compositor.surface(), 80, 10).a, 100) << "later frames after " << value;
     }
 }
+
+// Each pass clears only what the last one inked: a wide trace that narrows must leave nothing behind.
+TEST(GraphViewTest, RedrawLeavesNoStaleInk) {
+    auto view = std::make_shared<GraphView>(Rect(0, 0, kW, kH));
+    platform::Compositor compositor(platform::Size{kW, kH}, 2);
+    for (int i = 0; i < 200; ++i) {
+        view->updateHistory(i % 2 == 0 ? 0.9f : -0.9f);
+    }
+    compositor.render(*view);
+    ASSERT_GT(pixelAt(compositor.surface(), 2 * 300, 2 * 150).a, 0) << "the wide trace reaches x = 300";
+    for (int i = 0; i < 200; ++i) {
+        view->updateHistory(0.0f);
+    }
+    compositor.render(*view);
+    int stale = 0;
+    for (int y = 0; y < 2 * 291; y += 3) {
+        for (int x = 0; x < 2 * 320; x += 3) {
+            if (std::abs(x - 320) > 8) {
+                stale += pixelAt(compositor.surface(), x, y).a != 0;
+            }
+        }
+    }
+    EXPECT_EQ(stale, 0);
+}
