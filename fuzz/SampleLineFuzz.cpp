@@ -1,0 +1,54 @@
+// Feeds arbitrary bytes to the sample-line reader, whole and split into lines as a sample file would
+// be. A line that reads as a sample must hold three finite numbers, and must read the same once
+// written back out.
+#include "platform/services/SampleLine.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+void check(std::string_view line) {
+    platform::Acceleration sample{7.0, 7.0, 7.0};
+    const platform::SampleLineKind kind = platform::classifySampleLine(line, sample);
+    const std::optional<platform::Acceleration> parsed = platform::parseSampleLine(line);
+    if (parsed.has_value() != (kind == platform::SampleLineKind::Sample)) {
+        __builtin_trap();
+    }
+    if (kind != platform::SampleLineKind::Sample) {
+        if (sample.x != 7.0 || sample.y != 7.0 || sample.z != 7.0) {
+            __builtin_trap(); // a refused line must not leave half a sample behind
+        }
+        return;
+    }
+    if (!std::isfinite(sample.x) || !std::isfinite(sample.y) || !std::isfinite(sample.z)) {
+        __builtin_trap();
+    }
+    char text[128];
+    const int length = std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g", sample.x, sample.y, sample.z);
+    const std::optional<platform::Acceleration> reread =
+        platform::parseSampleLine(std::string_view(text, static_cast<std::size_t>(length)));
+    if (!reread || reread->x != sample.x || reread->y != sample.y || reread->z != sample.z) {
+        __builtin_trap();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    check(bytes);
+    std::size_t begin = 0;
+    while (begin <= bytes.size()) {
+        const std::size_t end = bytes.find('\n', begin);
+        check(bytes.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin));
+        if (end == std::string_view::npos) {
+            break;
+        }
+        begin = end + 1;
+    }
+    return 0;
+}

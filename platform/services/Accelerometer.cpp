@@ -1,0 +1,130 @@
+#include "platform/services/Accelerometer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+bool isFinite(const Acceleration& sample) {
+    return std::isfinite(sample.x) && std::isfinite(sample.y) && std::isfinite(sample.z);
+}
+
+// Tick indices stay far below this; it only keeps a float-to-integer conversion defined.
+constexpr double kLargestTick = 9.0e15;
+
+} // namespace
+
+Accelerometer& Accelerometer::sharedAccelerometer() {
+    static Accelerometer shared;
+    return shared;
+}
+
+void Accelerometer::setUpdateInterval(double seconds) {
+    if (!std::isfinite(seconds) || seconds <= 0.0) {
+        return;
+    }
+    if (started_) {
+        origin_ = tickTime(nextTick_ - 1);
+        nextTick_ = 1;
+    }
+    interval_ = std::max(seconds, kMinimumUpdateInterval);
+}
+
+double Accelerometer::updateInterval() const {
+    return interval_ > 0.0 ? interval_ : kDefaultUpdateInterval;
+}
+
+void Accelerometer::setDelegate(AccelerometerDelegate* delegate) {
+    delegate_ = delegate;
+}
+
+void Accelerometer::setSource(std::unique_ptr<SampleSource> source) {
+    source_ = std::move(source);
+}
+
+void Accelerometer::setDeliveryObserver(std::function<void(double, const Acceleration&)> observer) {
+    observer_ = std::move(observer);
+}
+
+void Accelerometer::start(double now) {
+    if (!std::isfinite(now)) {
+        return;
+    }
+    started_ = true;
+    origin_ = now;
+    nextTick_ = 1;
+}
+
+std::optional<double> Accelerometer::nextTickTime() const {
+    if (!started_ || delegate_ == nullptr || source_ == nullptr || source_->isExhausted()) {
+        return std::nullopt;
+    }
+    return tickTime(nextTick_);
+}
+
+double Accelerometer::tickTime(std::uint64_t tick) const {
+    return origin_ + static_cast<double>(tick) * updateInterval();
+}
+
+std::uint64_t Accelerometer::firstTickAfter(double now) const {
+    const double elapsed = std::floor((now - origin_) / updateInterval());
+    if (!(elapsed >= 0.0)) {
+        return nextTick_;
+    }
+    std::uint64_t tick = static_cast<std::uint64_t>(std::min(elapsed, kLargestTick)) + 1;
+    // The division may round either way; a step or two settles it.
+    for (int step = 0; step < 4 && tickTime(tick) <= now; ++step) {
+        ++tick;
+    }
+    for (int step = 0; step < 4 && tick > nextTick_ && tickTime(tick - 1) > now; ++step) {
+        --tick;
+    }
+    return std::max(tick, nextTick_);
+}
+
+void Accelerometer::deliverDueSamples(double now) {
+    if (!started_ || !std::isfinite(now)) {
+        return;
+    }
+    const std::uint64_t catchUpLimit =
+        std::max<std::uint64_t>(1, static_cast<std::uint64_t>(kMaxCatchUpSeconds / updateInterval()));
+    std::uint64_t ticksThisCall = 0;
+    // The delegate may change anything here (interval, delegate, source), so every pass re-reads it.
+    while (tickTime(nextTick_) <= now) {
+        if (delegate_ == nullptr || source_ == nullptr) {
+            nextTick_ = firstTickAfter(now); // nobody to deliver to: the ticks pass unasked
+            return;
+        }
+        if (source_->isExhausted()) {
+            return;
+        }
+        if (ticksThisCall == catchUpLimit) {
+            const std::uint64_t resume = firstTickAfter(now);
+            missed_ += resume - nextTick_;
+            nextTick_ = resume;
+            return;
+        }
+        const double time = tickTime(nextTick_);
+        ++nextTick_;
+        ++ticksThisCall;
+
+        const std::optional<Acceleration> sample = source_->nextSample(time);
+        if (!sample) {
+            continue;
+        }
+        if (!isFinite(*sample)) {
+            ++refused_;
+            continue;
+        }
+        ++delivered_;
+        delegate_->accelerometerDidAccelerate(*this, *sample);
+        if (observer_) {
+            observer_(time, *sample);
+        }
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/services/SampleSource.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+/// Replays a file of recorded samples, one "x,y,z" line (in g, see SampleLine.h) per tick: every
+/// sample line in file order, whatever the times asked for. Blank and comment lines are passed over;
+/// a malformed line is passed over and counted, and finish() tells the user how many there were.
+///
+/// The file is read as a stream through a fixed buffer, and a line is held only up to
+/// kMaxSampleLineBytes, so a huge file or a file with no line breaks takes no more memory than a
+/// small one.
+class FileSource final : public SampleSource {
+public:
+    /// Bytes read at most per tick while looking for the next sample line: a file of junk slows
+    /// the samples down rather than freezing the window.
+    static constexpr std::size_t kReadBudgetPerTick = 1 << 20;
+
+    /// Opens the file; throws std::runtime_error naming the file and the reason when it cannot be read.
+    explicit FileSource(std::filesystem::path file);
+
+    /// The next sample line's sample; none at the end of the file, or when the budget for this tick ran
+    /// out in a stretch of non-sample lines (the reading resumes at the next tick).
+    std::optional<Acceleration> nextSample(double now) override;
+    /// True once the whole file has been read.
+    bool isExhausted() const override { return exhausted_; }
+    std::string description() const override;
+    /// Says on stderr how many malformed lines were skipped (if any) and whether reading stopped on an
+    /// error. Says it once, however often it is called.
+    void finish() override;
+
+    std::uint64_t malformedLines() const { return malformed_; }
+    /// The 1-based line number of the first malformed line; 0 when there was none.
+    std::uint64_t firstMalformedLine() const { return firstMalformed_; }
+
+private:
+    // Moves the next complete line into line_; false when the budget ran out first or the file ended
+    // with nothing more in it.
+    bool readLine(std::size_t& budget);
+
+    std::filesystem::path file_;
+    std::ifstream in_;
+    std::vector<char> buffer_;
+    std::size_t bufferBegin_ = 0; // unread bytes are buffer_[bufferBegin_, bufferEnd_)
+    std::size_t bufferEnd_ = 0;
+    std::string line_;         // the line being read, held up to a little past the limit
+    bool lineTooLong_ = false; // the line being read has outgrown the limit
+    bool endOfFile_ = false;
+    bool exhausted_ = false;
+    bool readFailed_ = false;
+    bool finished_ = false;
+    std::uint64_t lineNumber_ = 0;
+    std::uint64_t malformed_ = 0;
+    std::uint64_t firstMalformed_ = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,93 @@
+#include "platform/services/SampleLine.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace platform {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// One field of a sample line, blanks already trimmed. from_chars refuses a leading '+', which
+// spreadsheets and printf("%+f") write, so one is stepped over here; "+-1" stays an error.
+std::optional<double> parseNumber(std::string_view field) {
+    if (!field.empty() && field.front() == '+') {
+        field.remove_prefix(1);
+        if (!field.empty() && field.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    if (field.empty()) {
+        return std::nullopt;
+    }
+    double value = 0.0;
+    const char* end = field.data() + field.size();
+    const auto [stop, error] = std::from_chars(field.data(), end, value, std::chars_format::general);
+    if (error != std::errc() || stop != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+SampleLineKind classifySampleLine(std::string_view line, Acceleration& out) {
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    if (line.size() > kMaxSampleLineBytes) {
+        return SampleLineKind::Malformed;
+    }
+    const std::string_view content = trimmed(line);
+    if (content.empty() || content.front() == '#') {
+        return SampleLineKind::Skip;
+    }
+
+    std::array<double, 3> values{};
+    std::size_t count = 0;
+    std::string_view rest = content;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        if (count == values.size()) {
+            return SampleLineKind::Malformed; // a fourth field
+        }
+        const std::optional<double> value = parseNumber(trimmed(rest.substr(0, comma)));
+        if (!value) {
+            return SampleLineKind::Malformed;
+        }
+        values[count++] = *value;
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(comma + 1);
+    }
+    if (count != values.size()) {
+        return SampleLineKind::Malformed;
+    }
+    out = Acceleration{values[0], values[1], values[2]};
+    return SampleLineKind::Sample;
+}
+
+std::optional<Acceleration> parseSampleLine(std::string_view line) {
+    Acceleration sample;
+    if (classifySampleLine(line, sample) != SampleLineKind::Sample) {
+        return std::nullopt;
+    }
+    return sample;
+}
+
+} // namespace platform

@@ -1,0 +1,35 @@
+#pragma once
+
+// The text form of one accelerometer sample, as sample files hold it: "x,y,z" in g, one sample per line.
+
+#include "platform/services/Acceleration.h"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace platform {
+
+/// The longest line a sample file may hold, in bytes, not counting the line ending. A longer line is
+/// malformed: no sample needs a fraction of that, and a reader must never hold an unbounded line.
+inline constexpr std::size_t kMaxSampleLineBytes = 4096;
+
+enum class SampleLineKind {
+    Sample,    ///< three finite numbers
+    Skip,      ///< blank (spaces and tabs only) or a comment (first visible character '#')
+    Malformed, ///< anything else
+};
+
+/// Reads one line of a sample file, with or without its "\n" or "\r\n" ending.
+///
+/// A sample is exactly three comma-separated numbers, each with optional spaces or tabs around it and
+/// an optional leading '+'. Numbers are plain decimal or exponent notation ("-0.5", ".5", "1e-3").
+/// Not-a-number, infinities and numbers too large or too small for a double ("1e400", "1e-400") are
+/// malformed: a sample that can not be drawn is an error the user should hear about. On Sample, `out`
+/// holds the sample; otherwise `out` is left unchanged.
+SampleLineKind classifySampleLine(std::string_view line, Acceleration& out);
+
+/// The sample on a data line; none for a blank, comment or malformed line.
+std::optional<Acceleration> parseSampleLine(std::string_view line);
+
+} // namespace platform
