@@ -85,6 +85,38 @@ void View::setNeedsComposite() {
 
 void View::drawRect(GraphicsContext&, const Rect&) {}
 
+View* View::hitTest(Point pointInSelf) {
+    if (hidden_ || !userInteractionEnabled_ || !bounds().contains(pointInSelf)) {
+        return nullptr;
+    }
+    for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
+        View& child = **it;
+        // A view that cannot be drawn (non-finite transform) cannot be touched either.
+        if (!child.layer_.hasFiniteTransform()) {
+            continue;
+        }
+        cairo_matrix_t toChild = child.layer_.matrixToParent(child.size_);
+        if (cairo_matrix_invert(&toChild) != CAIRO_STATUS_SUCCESS) {
+            continue;
+        }
+        double x = pointInSelf.x;
+        double y = pointInSelf.y;
+        cairo_matrix_transform_point(&toChild, &x, &y);
+        if (View* hit = child.hitTest(Point{static_cast<float>(x), static_cast<float>(y)})) {
+            return hit;
+        }
+    }
+    return this;
+}
+
+void View::touchesBegan(Point) {}
+
+void View::touchesMoved(Point, bool) {}
+
+void View::touchesEnded(Point, bool) {}
+
+void View::touchesCancelled() {}
+
 void View::displayIfNeeded(int scale) {
     if (drawsContent()) {
         const int widthPixels = static_cast<int>(std::ceil(size_.width * static_cast<float>(scale)));

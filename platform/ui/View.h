@@ -46,6 +46,28 @@ public:
     void setBackgroundColor(std::optional<Color> color);
     bool isHidden() const { return hidden_; }
     void setHidden(bool hidden);
+    /// False makes hitTest pass over this view and its whole subtree. True by default.
+    bool userInteractionEnabled() const { return userInteractionEnabled_; }
+    void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
+
+    /// The frontmost visible, interactive view of this subtree under `pointInSelf` (this view's
+    /// points): subviews are tried front to back, each with the point mapped through the inverse
+    /// of its layer, so a turned or moved view is hit where it is drawn. Returns this view when
+    /// no subview is hit, and nullptr when the point is outside the bounds or this view is hidden
+    /// or not interactive. The pointer is borrowed from the tree.
+    View* hitTest(Point pointInSelf);
+
+    /// True for views that take touches themselves; a touch on any other view goes to the nearest
+    /// ancestor that accepts touches.
+    virtual bool acceptsTouches() const { return false; }
+    /// A finger went down (or a button was pressed) at `pointInSelf`.
+    virtual void touchesBegan(Point pointInSelf);
+    /// The finger moved while down; `inside` tells whether it is within the bounds.
+    virtual void touchesMoved(Point pointInSelf, bool inside);
+    /// The finger went up at `pointInSelf`; `inside` tells whether that is within the bounds.
+    virtual void touchesEnded(Point pointInSelf, bool inside);
+    /// The touch ended without a release that counts, e.g. the view left the screen meanwhile.
+    virtual void touchesCancelled();
 
     Layer& layer() { return layer_; }
     const Layer& layer() const { return layer_; }
@@ -86,6 +108,7 @@ private:
     bool clipsToBounds_ = false;
     bool opaque_ = true;
     bool hidden_ = false;
+    bool userInteractionEnabled_ = true;
     bool needsDisplay_ = true;
     bool changed_ = true;
     CairoSurfacePtr contents_;
