@@ -1,0 +1,452 @@
+#include "platform/backend/SdlWindow.h"
+
+#include <SDL.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+constexpr int kMinScale = 1;
+constexpr int kMaxScale = 3;
+// A tenth of the usable area is left for the title bar and borders: a window must fit in nine
+// tenths of it, compared in whole numbers so an exact fit is not lost to rounding.
+constexpr int kFitNumerator = 9;
+constexpr int kFitDenominator = 10;
+// An infinite wait is cut to this, in milliseconds (about eleven days); the caller loops anyway.
+constexpr double kLongestWaitMilliseconds = 1.0e9;
+
+[[noreturn]] void throwSdlError(const std::string& what) {
+    throw std::runtime_error(what + ": " + SDL_GetError());
+}
+
+int largestScaleFitting(int usablePixels, float pointsAlongAxis) {
+    const int points = static_cast<int>(pointsAlongAxis);
+    for (int scale = kMaxScale; scale > kMinScale; --scale) {
+        const long long needed = static_cast<long long>(points) * scale * kFitDenominator;
+        if (needed <= static_cast<long long>(usablePixels) * kFitNumerator) {
+            return scale;
+        }
+    }
+    return kMinScale;
+}
+
+bool noCommandModifiers(Uint16 mod) { return (mod & (KMOD_CTRL | KMOD_ALT | KMOD_GUI)) == 0; }
+
+bool onlyCtrl(Uint16 mod) { return (mod & KMOD_CTRL) != 0 && (mod & (KMOD_ALT | KMOD_GUI)) == 0; }
+
+/// The key event the main loop cares about, if any.
+bool translateKey(const SDL_KeyboardEvent& key, InputEvent& event) {
+    if (key.repeat != 0) {
+        return false; // holding a key must not toggle a switch over and over
+    }
+    const Uint16 mod = key.keysym.mod;
+    // Letters go by the key's meaning in the user's layout, so Ctrl+Q is where the Q is printed.
+    switch (key.keysym.sym) {
+    case SDLK_SPACE:
+        if (!noCommandModifiers(mod)) return false;
+        event = {InputEvent::Kind::Key, {}, InputEvent::Key::Space};
+        return true;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+        if (!noCommandModifiers(mod)) return false;
+        event = {InputEvent::Kind::Key, {}, InputEvent::Key::Return};
+        return true;
+    case SDLK_s:
+        if (onlyCtrl(mod)) {
+            event = {InputEvent::Kind::Key, {}, InputEvent::Key::CtrlS};
+            return true;
+        }
+        if (!noCommandModifiers(mod)) return false;
+        event = {InputEvent::Kind::Key, {}, InputEvent::Key::S};
+        return true;
+    case SDLK_q:
+        if (!onlyCtrl(mod)) return false;
+        event = {InputEvent::Kind::Quit, {}, InputEvent::Key::CtrlQ};
+        return true;
+    default:
+        return false;
+    }
+}
+
+void appendOnce(std::vector<InputEvent>& out, InputEvent event) {
+    // One Expose or one Quit per batch is all the loop needs; SDL often sends a window event and
+    // SDL_QUIT for one close, or several exposes for one uncovering.
+    const bool seen = std::any_of(out.begin(), out.end(), [&](const InputEvent& e) { return e.kind == event.kind; });
+    if (!seen) {
+        out.push_back(event);
+    }
+}
+
+bool insidePicture(Point p) {
+    return Rect{0.0f, 0.0f, SdlWindow::kPointSize.width, SdlWindow::kPointSize.height}.contains(p);
+}
+
+Point clampToPicture(Point p) {
+    return {std::clamp(p.x, 0.0f, SdlWindow::kPointSize.width), std::clamp(p.y, 0.0f, SdlWindow::kPointSize.height)};
+}
+
+} // namespace
+
+void SdlDeleter::operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
+void SdlDeleter::operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
+void SdlDeleter::operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
+
+SdlVideoGuard::SdlVideoGuard() {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        throwSdlError("Cannot start SDL video");
+    }
+}
+
+SdlVideoGuard::~SdlVideoGuard() {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (SDL_WasInit(0) == 0) {
+        SDL_Quit();
+    }
+}
+
+// Runs ahead of the video guard member: a bad scale is refused before SDL starts (and so even
+// with no display), and hints are read when video starts or the window is made.
+static SdlVideoGuard startVideo(int scale, bool fullscreen) {
+    if (scale < kMinScale || scale > kMaxScale) {
+        throw std::invalid_argument("Window scale must be 1, 2 or 3, not " + std::to_string(scale));
+    }
+    // A compositor may keep compositing our window; turning it off causes flicker on some desktops.
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // The click that brings the window forward also counts, as a tap would.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // A full-screen picture is scaled by a fraction; smooth it rather than drop pixel rows.
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    // A recorder left in a window should not keep the screen awake; a full-screen one is a display.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, fullscreen ? "0" : "1");
+    return SdlVideoGuard{};
+}
+
+SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
+    : video_(startVideo(scale, fullscreen)) {
+    const int width = static_cast<int>(kPointSize.width) * scale;
+    const int height = static_cast<int>(kPointSize.height) * scale;
+    const Uint32 flags = SDL_WINDOW_SHOWN | (fullscreen ? static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP) : 0u);
+    window_.reset(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, flags));
+    if (!window_) {
+        throwSdlError("Cannot open the window");
+    }
+
+    renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
+    if (!renderer_) {
+        // No GPU (a bare X server, a virtual machine): SDL's own renderer draws into the window.
+        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_PRESENTVSYNC));
+    }
+    if (!renderer_) {
+        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
+    }
+    if (!renderer_) {
+        throwSdlError("Cannot make a renderer for the window");
+    }
+
+    if (fullscreen) {
+        SDL_DisableScreenSaver();
+    } else {
+        SDL_EnableScreenSaver();
+    }
+
+    const Uint32 registered = SDL_RegisterEvents(1);
+    wakeEventType_ = registered == std::numeric_limits<Uint32>::max() ? static_cast<Uint32>(SDL_USEREVENT) : registered;
+}
+
+SdlWindow::~SdlWindow() = default;
+
+int SdlWindow::scaleForUsableHeight(int usableHeightPixels) {
+    return largestScaleFitting(usableHeightPixels, kPointSize.height);
+}
+
+int SdlWindow::defaultScale() {
+    try {
+        SdlVideoGuard video;
+        SDL_Rect usable{};
+        if (SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= 0) {
+            return kMinScale;
+        }
+        return std::min(scaleForUsableHeight(usable.h), largestScaleFitting(usable.w, kPointSize.width));
+    } catch (const std::runtime_error&) {
+        return kMinScale; // no display to ask; the window itself will report why if it fails too
+    }
+}
+
+Rect SdlWindow::pictureRectInOutput(int outputWidthPixels, int outputHeightPixels) {
+    const float pixelsPerPoint = std::min(static_cast<float>(outputWidthPixels) / kPointSize.width,
+                                          static_cast<float>(outputHeightPixels) / kPointSize.height);
+    const float width = std::round(kPointSize.width * pixelsPerPoint);
+    const float height = std::round(kPointSize.height * pixelsPerPoint);
+    const float x = std::floor((static_cast<float>(outputWidthPixels) - width) / 2.0f);
+    const float y = std::floor((static_cast<float>(outputHeightPixels) - height) / 2.0f);
+    return {x, y, width, height};
+}
+
+Point SdlWindow::pointForOutputPixel(Point pixel, int outputWidthPixels, int outputHeightPixels) {
+    const Rect picture = pictureRectInOutput(outputWidthPixels, outputHeightPixels);
+    if (picture.size.width <= 0.0f || picture.size.height <= 0.0f) {
+        return {};
+    }
+    return {(pixel.x - picture.minX()) * kPointSize.width / picture.size.width,
+            (pixel.y - picture.minY()) * kPointSize.height / picture.size.height};
+}
+
+std::vector<std::string> SdlWindow::videoDrivers() {
+    std::vector<std::string> names;
+    const int count = SDL_GetNumVideoDrivers();
+    for (int i = 0; i < count; ++i) {
+        if (const char* name = SDL_GetVideoDriver(i)) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+void SdlWindow::setTitle(const std::string& title) { SDL_SetWindowTitle(window_.get(), title.c_str()); }
+
+void SdlWindow::present(cairo_surface_t* picture) {
+    if (picture == nullptr || cairo_surface_get_type(picture) != CAIRO_SURFACE_TYPE_IMAGE) {
+        throw std::invalid_argument("SdlWindow::present needs a Cairo image surface");
+    }
+    const cairo_format_t format = cairo_image_surface_get_format(picture);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) {
+        throw std::invalid_argument("SdlWindow::present needs an ARGB32 or RGB24 surface");
+    }
+    cairo_surface_flush(picture); // Cairo may still hold drawing that has not reached the pixels
+    const int width = cairo_image_surface_get_width(picture);
+    const int height = cairo_image_surface_get_height(picture);
+    const unsigned char* data = cairo_image_surface_get_data(picture);
+    if (data == nullptr || width <= 0 || height <= 0) {
+        throw std::invalid_argument("SdlWindow::present got a surface without pixels");
+    }
+
+    if (!texture_ || width != textureWidth_ || height != textureHeight_) {
+        texture_.reset();
+        // Cairo's ARGB32 is a native-endian 32-bit word with alpha on top, which is SDL's ARGB8888.
+        texture_.reset(SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height));
+        if (!texture_) {
+            throwSdlError("Cannot make the window's texture");
+        }
+        // Copied, not blended: premultiplied colour over the black backdrop is the colour itself.
+        SDL_SetTextureBlendMode(texture_.get(), SDL_BLENDMODE_NONE);
+        textureWidth_ = width;
+        textureHeight_ = height;
+    }
+    if (SDL_UpdateTexture(texture_.get(), nullptr, data, cairo_image_surface_get_stride(picture)) != 0) {
+        throwSdlError("Cannot upload the picture");
+    }
+
+    int outputWidth = 0;
+    int outputHeight = 0;
+    if (SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight) != 0) {
+        throwSdlError("Cannot read the window's size");
+    }
+    const Rect placed = pictureRectInOutput(outputWidth, outputHeight);
+    const SDL_Rect destination{static_cast<int>(placed.minX()), static_cast<int>(placed.minY()),
+                               static_cast<int>(placed.size.width), static_cast<int>(placed.size.height)};
+    SDL_SetRenderDrawColor(renderer_.get(), 0, 0, 0, SDL_ALPHA_OPAQUE);
+    SDL_RenderClear(renderer_.get()); // the letterbox bars
+    if (SDL_RenderCopy(renderer_.get(), texture_.get(), nullptr, &destination) != 0) {
+        throwSdlError("Cannot draw the picture");
+    }
+    SDL_RenderPresent(renderer_.get());
+}
+
+std::vector<InputEvent> SdlWindow::waitEvents(double timeoutSeconds) {
+    double milliseconds = std::ceil(timeoutSeconds * 1000.0);
+    if (!(milliseconds > 0.0)) {
+        milliseconds = 0.0; // negative or NaN: only look
+    }
+    milliseconds = std::min(milliseconds, kLongestWaitMilliseconds);
+    const Uint64 deadline = SDL_GetTicks64() + static_cast<Uint64>(milliseconds);
+
+    std::vector<InputEvent> out;
+    bool woken = false;
+    SDL_Event event;
+    for (;;) {
+        const Uint64 now = SDL_GetTicks64();
+        const int remaining = now < deadline ? static_cast<int>(deadline - now) : 0;
+        const bool got = remaining > 0 ? SDL_WaitEventTimeout(&event, remaining) == 1 : SDL_PollEvent(&event) == 1;
+        if (!got) {
+            break; // time is up
+        }
+        translate(event, out, woken);
+        while (SDL_PollEvent(&event) == 1) {
+            translate(event, out, woken);
+        }
+        // Events we ignore (the pointer hovering, the window moving) must not cut the wait short,
+        // or an idle recorder would spin at the rate the mouse moves.
+        if (!out.empty() || woken) {
+            break;
+        }
+    }
+    return out;
+}
+
+void SdlWindow::wake() {
+    // A sample source calls this at its own rate; one queued wake-up is enough for the waiter.
+    if (wakePending_.exchange(true)) {
+        return;
+    }
+    SDL_Event event{};
+    event.type = wakeEventType_;
+    if (SDL_PushEvent(&event) != 1) {
+        wakePending_.store(false); // the queue refused it; let a later call try again
+    }
+}
+
+Point SdlWindow::outputPixelForWindowCoordinates(float x, float y) const {
+    int windowWidth = 0;
+    int windowHeight = 0;
+    int outputWidth = 0;
+    int outputHeight = 0;
+    SDL_GetWindowSize(window_.get(), &windowWidth, &windowHeight);
+    if (SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight) != 0 || windowWidth <= 0 ||
+        windowHeight <= 0) {
+        return {x, y};
+    }
+    return {x * static_cast<float>(outputWidth) / static_cast<float>(windowWidth),
+            y * static_cast<float>(outputHeight) / static_cast<float>(windowHeight)};
+}
+
+Point SdlWindow::pointForPixel(Point pixel) const {
+    int outputWidth = 0;
+    int outputHeight = 0;
+    SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
+    return pointForOutputPixel(pixel, outputWidth, outputHeight);
+}
+
+void SdlWindow::press(Point pixel, std::vector<InputEvent>& out, PressSource source) {
+    const Point point = pointForPixel(pixel);
+    if (!insidePicture(point)) {
+        return; // a press on the letterbox touches nothing
+    }
+    pressSource_ = source;
+    out.push_back({InputEvent::Kind::Press, point, InputEvent::Key::None});
+}
+
+void SdlWindow::followPress(InputEvent::Kind kind, Point pixel, std::vector<InputEvent>& out) {
+    out.push_back({kind, clampToPicture(pointForPixel(pixel)), InputEvent::Key::None});
+    if (kind != InputEvent::Kind::Move) {
+        pressSource_ = PressSource::None;
+    }
+}
+
+void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out, bool& woken) {
+    if (event.type == wakeEventType_) {
+        // A wake() that finds the flag still set before this store skips its push; nothing is lost,
+        // as this wait returns now and the caller looks at whatever that wake() announced.
+        wakePending_.store(false);
+        woken = true;
+        return;
+    }
+    switch (event.type) {
+    case SDL_QUIT:
+        appendOnce(out, {InputEvent::Kind::Quit, {}, InputEvent::Key::None});
+        return;
+
+    case SDL_WINDOWEVENT:
+        switch (event.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+            appendOnce(out, {InputEvent::Kind::Quit, {}, InputEvent::Key::None});
+            return;
+        case SDL_WINDOWEVENT_EXPOSED:
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+        case SDL_WINDOWEVENT_RESIZED:
+        case SDL_WINDOWEVENT_RESTORED:
+            appendOnce(out, {InputEvent::Kind::Expose, {}, InputEvent::Key::None});
+            return;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+        case SDL_WINDOWEVENT_HIDDEN:
+        case SDL_WINDOWEVENT_MINIMIZED:
+            // The release may never come (another window took the pointer), so the press ends here.
+            if (pressSource_ != PressSource::None) {
+                pressSource_ = PressSource::None;
+                out.push_back({InputEvent::Kind::Cancel, {}, InputEvent::Key::None});
+            }
+            return;
+        default:
+            return;
+        }
+
+    case SDL_RENDER_TARGETS_RESET:
+        appendOnce(out, {InputEvent::Kind::Expose, {}, InputEvent::Key::None});
+        return;
+
+    // SDL repeats each touch as a mouse event too; those carry SDL_TOUCH_MOUSEID and are left out,
+    // the finger events below speaking for the touch.
+    case SDL_MOUSEBUTTONDOWN:
+        if (event.button.which != SDL_TOUCH_MOUSEID && event.button.button == SDL_BUTTON_LEFT &&
+            pressSource_ == PressSource::None) {
+            press(outputPixelForWindowCoordinates(static_cast<float>(event.button.x), static_cast<float>(event.button.y)),
+                  out, PressSource::Mouse);
+        }
+        return;
+    case SDL_MOUSEMOTION:
+        if (event.motion.which != SDL_TOUCH_MOUSEID && pressSource_ == PressSource::Mouse) {
+            followPress(InputEvent::Kind::Move,
+                     outputPixelForWindowCoordinates(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y)),
+                     out);
+        }
+        return;
+    case SDL_MOUSEBUTTONUP:
+        if (event.button.which != SDL_TOUCH_MOUSEID && event.button.button == SDL_BUTTON_LEFT &&
+            pressSource_ == PressSource::Mouse) {
+            followPress(InputEvent::Kind::Release,
+                     outputPixelForWindowCoordinates(static_cast<float>(event.button.x), static_cast<float>(event.button.y)),
+                     out);
+        }
+        return;
+
+    // Finger positions come normalised to the window, 0 to 1 across; only the first finger down
+    // steers, so a resting palm or a second finger cannot drag the controls about.
+    case SDL_FINGERDOWN:
+    case SDL_FINGERMOTION:
+    case SDL_FINGERUP: {
+        const SDL_TouchFingerEvent& finger = event.tfinger;
+        if (finger.touchId == SDL_MOUSE_TOUCHID) {
+            return; // a touch SDL made up from the mouse, which is already handled
+        }
+        int outputWidth = 0;
+        int outputHeight = 0;
+        SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
+        const Point pixel{finger.x * static_cast<float>(outputWidth), finger.y * static_cast<float>(outputHeight)};
+        if (event.type == SDL_FINGERDOWN) {
+            if (pressSource_ == PressSource::None) {
+                pressTouchId_ = finger.touchId;
+                pressFingerId_ = finger.fingerId;
+                press(pixel, out, PressSource::Finger);
+            }
+            return;
+        }
+        if (pressSource_ != PressSource::Finger || finger.touchId != pressTouchId_ || finger.fingerId != pressFingerId_) {
+            return;
+        }
+        followPress(event.type == SDL_FINGERUP ? InputEvent::Kind::Release : InputEvent::Kind::Move, pixel, out);
+        return;
+    }
+
+    case SDL_KEYDOWN: {
+        InputEvent key;
+        if (translateKey(event.key, key)) {
+            if (key.kind == InputEvent::Kind::Quit) {
+                appendOnce(out, key);
+            } else {
+                out.push_back(key);
+            }
+        }
+        return;
+    }
+
+    default:
+        return;
+    }
+}
+
+} // namespace platform

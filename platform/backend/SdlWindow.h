@@ -1,0 +1,147 @@
+#pragma once
+
+#include "platform/gfx/Geometry.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The desktop and KMS window. This is the only layer that talks to SDL; the main loop drives it
+// with pictures going out and translated input coming back, and nothing here knows about views.
+//
+// Coordinates handed back are window points: the picture is 320 x 480 points, origin at its
+// top-left corner, y down, whatever the pixel scale or the letterbox around it in full screen.
+
+typedef struct _cairo_surface cairo_surface_t;
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+union SDL_Event;
+
+namespace platform {
+
+/// One input event, already in window points.
+struct InputEvent {
+    enum class Kind {
+        Press,   ///< Left button or first finger went down on the picture.
+        Move,    ///< The pressing pointer moved; the point is clamped to the picture.
+        Release, ///< The pressing pointer went up; the point is clamped to the picture.
+        Cancel,  ///< The press ended without a release (the window lost focus or was hidden).
+        Key,     ///< One of the keys below was pressed; `point` is unused.
+        Quit,    ///< The window was closed, or Ctrl+Q (then `key` is Key::CtrlQ).
+        Expose,  ///< The window needs its last picture presented again.
+    };
+    enum class Key { None, Space, S, Return, CtrlQ, CtrlS };
+
+    Kind kind = Kind::Expose;
+    Point point;
+    Key key = Key::None;
+
+    friend bool operator==(const InputEvent&, const InputEvent&) = default;
+};
+
+/// SDL's destroy functions as unique_ptr deleters: the one place an SDL handle is released.
+struct SdlDeleter {
+    void operator()(SDL_Window* window) const;
+    void operator()(SDL_Renderer* renderer) const;
+    void operator()(SDL_Texture* texture) const;
+};
+
+using SdlWindowPtr = std::unique_ptr<SDL_Window, SdlDeleter>;
+using SdlRendererPtr = std::unique_ptr<SDL_Renderer, SdlDeleter>;
+using SdlTexturePtr = std::unique_ptr<SDL_Texture, SdlDeleter>;
+
+/// Keeps SDL's video subsystem up for its lifetime. SDL counts subsystem users, so guards nest
+/// (a short-lived one in defaultScale() beside a window's); the last one out shuts SDL down.
+class SdlVideoGuard {
+public:
+    /// Throws std::runtime_error with SDL's message if video cannot be started.
+    SdlVideoGuard();
+    ~SdlVideoGuard();
+    SdlVideoGuard(const SdlVideoGuard&) = delete;
+    SdlVideoGuard& operator=(const SdlVideoGuard&) = delete;
+};
+
+/// A window showing one picture, and the source of the user's input.
+class SdlWindow {
+public:
+    /// The window's size in points.
+    static constexpr Size kPointSize{320.0f, 480.0f};
+
+    /// Opens a window titled `title`, 320 x 480 points at `scale` pixels per point (1 to 3), or the
+    /// whole display when `fullscreen` (the picture scaled to fit, centred, black bars around it).
+    /// Throws std::invalid_argument for another scale, std::runtime_error with SDL's message if
+    /// the window or its renderer cannot be made. SDL chooses the video driver (SDL_VIDEODRIVER
+    /// overrides it).
+    SdlWindow(const std::string& title, int scale, bool fullscreen);
+    ~SdlWindow();
+    SdlWindow(const SdlWindow&) = delete;
+    SdlWindow& operator=(const SdlWindow&) = delete;
+
+    /// The largest scale 1 to 3 whose window fits the usable area of the first display with about
+    /// a tenth to spare for decorations; 1 if none fits or SDL cannot tell. Needs no window.
+    static int defaultScale();
+
+    /// The largest scale 1 to 3 whose 480·scale pixel height fits 90% of `usableHeightPixels`;
+    /// 1 if none does.
+    static int scaleForUsableHeight(int usableHeightPixels);
+
+    /// Where the picture goes in an output of the given size in pixels: scaled to fit with its
+    /// 2:3 shape kept, centred, edges on whole pixels.
+    static Rect pictureRectInOutput(int outputWidthPixels, int outputHeightPixels);
+
+    /// The window point under output pixel `pixel`; outside 0..320 x 0..480 when it lies in the
+    /// letterbox.
+    static Point pointForOutputPixel(Point pixel, int outputWidthPixels, int outputHeightPixels);
+
+    /// The video drivers this SDL was built with, in its order of preference.
+    static std::vector<std::string> videoDrivers();
+
+    void setTitle(const std::string& title);
+
+    /// Shows `picture`, an ARGB32 (premultiplied) or RGB24 Cairo image surface, normally
+    /// 320·scale x 480·scale pixels; the caller keeps it. Its pixels are uploaded as they are,
+    /// then presented in step with the display when the driver allows. Throws
+    /// std::invalid_argument for a null or non-image surface, std::runtime_error if SDL fails.
+    void present(cairo_surface_t* picture);
+
+    /// Waits up to `timeoutSeconds` (0: only looks) for input and returns what arrived, in order.
+    /// Returns early, possibly with nothing, when wake() was called. The thread sleeps meanwhile.
+    std::vector<InputEvent> waitEvents(double timeoutSeconds);
+
+    /// Makes a waitEvents() on another thread return soon. Safe from any thread while the window
+    /// exists; many calls before the waiter runs count as one.
+    void wake();
+
+private:
+    enum class PressSource { None, Mouse, Finger };
+
+    /// Adds what `event` means to `out`; sets `woken` for our wake-up event.
+    void translate(const SDL_Event& event, std::vector<InputEvent>& out, bool& woken);
+    void press(Point pixel, std::vector<InputEvent>& out, PressSource source);
+    /// A Move or the Release ending the press, at `pixel` clamped to the picture.
+    void followPress(InputEvent::Kind kind, Point pixel, std::vector<InputEvent>& out);
+    /// Window coordinates (as SDL reports the mouse) to output pixels; they differ on high-density
+    /// displays.
+    Point outputPixelForWindowCoordinates(float x, float y) const;
+    Point pointForPixel(Point pixel) const;
+
+    // Declared first so it outlives every handle below.
+    SdlVideoGuard video_;
+    SdlWindowPtr window_;
+    SdlRendererPtr renderer_;
+    SdlTexturePtr texture_;
+    int textureWidth_ = 0;  ///< Pixels of the current texture, to notice a new picture size.
+    int textureHeight_ = 0;
+
+    std::uint32_t wakeEventType_ = 0;
+    std::atomic<bool> wakePending_{false}; ///< A wake-up event is queued and not yet seen.
+
+    PressSource pressSource_ = PressSource::None;
+    std::int64_t pressTouchId_ = 0;  ///< Touch device and finger holding the press, for fingers.
+    std::int64_t pressFingerId_ = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,154 @@
+#include "platform/backend/SdlWindow.h"
+#include "platform/gfx/CairoPtr.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(SdlWindowScaleTest, LargestScaleLeavingATenthForDecorations) {
+    struct Case {
+        int usableHeightPixels;
+        int expectedScale;
+    };
+    const Case cases[] = {
+        {-1, 1},   {0, 1},    {300, 1},  {480, 1},  {600, 1},
+        {1066, 1}, // 960 needs 1066.7: just short
+        {1067, 2}, {1080, 2}, {1599, 2},
+        {1600, 3}, // 1440 is exactly nine tenths of 1600
+        {2160, 3}, {4320, 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SdlWindow::scaleForUsableHeight(c.usableHeightPixels), c.expectedScale)
+            << "usable height " << c.usableHeightPixels;
+    }
+}
+
+TEST(SdlWindowMappingTest, PictureFitsCentredInTheOutput) {
+    struct Case {
+        int outputWidth;
+        int outputHeight;
+        Rect expected;
+    };
+    const Case cases[] = {
+        {320, 480, {0, 0, 320, 480}},       // the window at scale 1
+        {960, 1440, {0, 0, 960, 1440}},     // the window at scale 3
+        {1920, 1080, {600, 0, 720, 1080}},  // landscape display: bars left and right
+        {1080, 1920, {0, 150, 1080, 1620}}, // portrait display: bars above and below
+        {800, 480, {240, 0, 320, 480}},
+    };
+    for (const Case& c : cases) {
+        const Rect actual = SdlWindow::pictureRectInOutput(c.outputWidth, c.outputHeight);
+        EXPECT_EQ(actual, c.expected) << c.outputWidth << " x " << c.outputHeight << ": got (" << actual.minX() << ", "
+                                      << actual.minY() << ", " << actual.size.width << ", " << actual.size.height << ")";
+    }
+}
+
+TEST(SdlWindowMappingTest, OutputPixelsBecomeWindowPoints) {
+    struct Case {
+        int outputWidth;
+        int outputHeight;
+        Point pixel;
+        Point expected;
+    };
+    const Case cases[] = {
+        {320, 480, {100, 200}, {100, 200}},
+        {960, 1440, {300, 600}, {100, 200}},     // pixels divided by the scale
+        {1920, 1080, {600, 0}, {0, 0}},          // letterbox offset undone
+        {1920, 1080, {1320, 1080}, {320, 480}},  // and its scale
+        {1920, 1080, {960, 540}, {160, 240}},    // centre stays centre
+        {1920, 1080, {510, 540}, {-40, 240}},    // in the left bar: outside the picture
+        {1080, 1920, {540, 150 + 810}, {160, 240}},
+    };
+    for (const Case& c : cases) {
+        const Point actual = SdlWindow::pointForOutputPixel(c.pixel, c.outputWidth, c.outputHeight);
+        EXPECT_FLOAT_EQ(actual.x, c.expected.x) << "pixel " << c.pixel.x << ", " << c.pixel.y << " in " << c.outputWidth
+                                                << " x " << c.outputHeight;
+        EXPECT_FLOAT_EQ(actual.y, c.expected.y) << "pixel " << c.pixel.x << ", " << c.pixel.y << " in " << c.outputWidth
+                                                << " x " << c.outputHeight;
+    }
+}
+
+// A real window on SDL's offscreen driver, which needs no display.
+class OffscreenWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::vector<std::string> drivers = SdlWindow::videoDrivers();
+        if (std::find(drivers.begin(), drivers.end(), "offscreen") == drivers.end()) {
+            GTEST_SKIP() << "this SDL was built without the offscreen video driver";
+        }
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        window_ = std::make_unique<SdlWindow>("Trembit test", 1, false);
+        // Let the window's own start-up events (shown, exposed) go by.
+        for (int i = 0; i < 3; ++i) {
+            window_->waitEvents(0.0);
+        }
+    }
+
+    std::unique_ptr<SdlWindow> window_;
+};
+
+TEST_F(OffscreenWindowTest, PresentsPicturesOfEachScaleAndRejectsOthers) {
+    for (int scale = 1; scale <= 3; ++scale) {
+        CairoSurfacePtr picture{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 320 * scale, 480 * scale)};
+        CairoContextPtr cr{cairo_create(picture.get())};
+        cairo_set_source_rgb(cr.get(), 1.0, 0.0, 0.0);
+        cairo_paint(cr.get());
+        EXPECT_NO_THROW(window_->present(picture.get())) << "scale " << scale;
+        EXPECT_NO_THROW(window_->present(picture.get())) << "scale " << scale << ", same texture again";
+    }
+    EXPECT_THROW(window_->present(nullptr), std::invalid_argument);
+    CairoSurfacePtr mask{cairo_image_surface_create(CAIRO_FORMAT_A8, 320, 480)};
+    EXPECT_THROW(window_->present(mask.get()), std::invalid_argument);
+}
+
+TEST_F(OffscreenWindowTest, PollingDoesNotBlockAndWaitingDoes) {
+    const Clock::time_point pollStart = Clock::now();
+    window_->waitEvents(0.0);
+    EXPECT_LT(secondsSince(pollStart), 0.1);
+
+    // A wait with nothing happening must last its time, not return at once and spin the loop.
+    const Clock::time_point waitStart = Clock::now();
+    const std::vector<InputEvent> events = window_->waitEvents(0.3);
+    const double waited = secondsSince(waitStart);
+    EXPECT_TRUE(events.empty());
+    EXPECT_GE(waited, 0.25);
+    EXPECT_LT(waited, 2.0);
+}
+
+TEST_F(OffscreenWindowTest, WakeFromAnotherThreadEndsTheWaitEveryTime) {
+    // Repeated, so a wake-up that is seen once but never re-armed is caught.
+    for (int round = 0; round < 3; ++round) {
+        const Clock::time_point start = Clock::now();
+        std::thread waker([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            window_->wake();
+            window_->wake(); // a second call before the waiter runs is folded into the first
+        });
+        window_->waitEvents(5.0);
+        const double waited = secondsSince(start);
+        waker.join();
+        EXPECT_LT(waited, 1.0) << "round " << round;
+    }
+}
+
+TEST(SdlWindowArgumentsTest, ScaleOutsideOneToThreeIsRefused) {
+    for (const int scale : {0, 4, -1}) {
+        EXPECT_THROW(SdlWindow("Trembit", scale, false), std::invalid_argument) << "scale " << scale;
+    }
+}
+
+} // namespace
+} // namespace platform
