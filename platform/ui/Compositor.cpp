@@ -1,5 +1,6 @@
 #include "platform/ui/Compositor.h"
 
+#include "platform/ui/Animation.h"
 #include "platform/ui/View.h"
 
 #include <cmath>
@@ -34,20 +35,20 @@ Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale
     surface_ = makeImageSurface(pixels(pointSize.width, scale), pixels(pointSize.height, scale));
 }
 
-void Compositor::render(View& root) {
+void Compositor::render(View& root, const Animator* animator) {
     root.displayIfNeeded(scale_);
     CairoContextPtr cr = makeContext(surface_.get());
     cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
     cairo_paint(cr.get());
     cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
     cairo_scale(cr.get(), scale_, scale_);
-    composite(root, cr.get(), scale_);
+    composite(root, cr.get(), scale_, animator);
     cr.reset();
     cairo_surface_flush(surface_.get());
     root.clearChanges();
 }
 
-void Compositor::composite(View& view, cairo_t* cr, int scale) {
+void Compositor::composite(View& view, cairo_t* cr, int scale, const Animator* animator) {
     if (view.isHidden() || !view.layer().hasFiniteTransform()) {
         return;
     }
@@ -55,10 +56,27 @@ void Compositor::composite(View& view, cairo_t* cr, int scale) {
     CairoSaveGuard guard(cr);
     const cairo_matrix_t toParent = view.layer().matrixToParent(bounds.size);
     cairo_transform(cr, &toParent);
+    if (const PageTransition* transition = animator != nullptr ? animator->transitionFor(view) : nullptr) {
+        // The new page is the view as it is now, composed afresh at the transition's scale.
+        cairo_surface_t* newPage = transition->newPageCanvas();
+        {
+            CairoContextPtr pageContext = makeContext(newPage);
+            cairo_scale(pageContext.get(), transition->scale(), transition->scale());
+            composeContents(view, pageContext.get(), transition->scale(), animator);
+        }
+        cairo_surface_flush(newPage);
+        transition->drawFrame(cr, newPage, transition->progressAt(animator->clock().now()));
+        return;
+    }
     if (view.clipsToBounds()) {
         cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
         cairo_clip(cr);
     }
+    composeContents(view, cr, scale, animator);
+}
+
+void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Animator* animator) {
+    const Rect bounds = view.bounds();
     if (const auto& background = view.backgroundColor()) {
         cairo_set_source_rgba(cr, background->red, background->green, background->blue, background->alpha);
         cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
@@ -81,7 +99,7 @@ void Compositor::composite(View& view, cairo_t* cr, int scale) {
         }
     }
     for (const std::shared_ptr<View>& child : view.subviews()) {
-        composite(*child, cr, scale);
+        composite(*child, cr, scale, animator);
     }
 }
 

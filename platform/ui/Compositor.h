@@ -7,6 +7,7 @@
 
 namespace platform {
 
+class Animator;
 class View;
 
 /// Composes a view tree into an ARGB surface of a fixed size in points at a pixel scale of 1, 2
@@ -18,8 +19,9 @@ public:
     Compositor(Size pointSize, int scale);
 
     /// One frame: the display pass over the tree (drawRect for marked views), then the tree is
-    /// composed afresh into the surface and the tree's change mark cleared.
-    void render(View& root);
+    /// composed afresh into the surface and the tree's change mark cleared. Views with a page
+    /// transition running on `animator` (not owned; may be null) are drawn through it.
+    void render(View& root, const Animator* animator = nullptr);
 
     /// The composed picture. Owned by the compositor; valid until it is destroyed.
     cairo_surface_t* surface() const { return surface_.get(); }
@@ -31,7 +33,13 @@ public:
 
     /// Composes `view` and its subtree into `cr`, whose user space is the parent's points.
     /// Views whose transform is not finite are left out, so one bad value never breaks the frame.
-    static void composite(View& view, cairo_t* cr, int scale);
+    /// A view turning on `animator` (may be null) shows the transition's frame at the clock's time.
+    static void composite(View& view, cairo_t* cr, int scale, const Animator* animator = nullptr);
+
+    /// Composes what `view` shows inside its bounds (background, content, subviews) into `cr`,
+    /// whose user space is the view's own points: its own layer transform, clipping and hidden flag
+    /// are left to the caller. Transitions on `view` itself are not drawn; those on subviews are.
+    static void composeContents(View& view, cairo_t* cr, int scale, const Animator* animator);
 
 private:
     Size pointSize_;
