@@ -84,7 +84,7 @@ Animator::Animator(const Clock& clock, int scale) : clock_(clock), scale_(scale)
 
 void Animator::beginAnimations(std::string animationID) {
     assert(!open_ && "animation blocks do not nest");
-    open_.emplace();
+    open_ = Block{};
     open_->animationID = std::move(animationID);
 }
 

@@ -150,6 +150,10 @@ void View::displayIfNeeded(int scale) {
                 cairo_surface_flush(contents_.get());
             }
         }
+    } else if (contents_) {
+        // A view that stopped drawing (an image view whose image was taken away) shows nothing.
+        contents_.reset();
+        contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
     }
     needsDisplay_ = false;
     for (const std::shared_ptr<View>& child : subviews_) {

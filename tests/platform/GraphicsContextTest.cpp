@@ -20,6 +20,8 @@ struct BadPoint {
     float y;
 };
 
+void PrintTo(const BadPoint& c, std::ostream* os) { *os << c.name; }
+
 class GraphicsContextBadPointTest : public testing::TestWithParam<BadPoint> {};
 
 // A stroke through any float must leave the context usable: Cairo stops drawing for good once a

@@ -1,4 +1,5 @@
 #include "platform/ui/Compositor.h"
+#include "platform/ui/ImageView.h"
 #include "platform/ui/View.h"
 #include "tests/support/Pixels.h"
 
@@ -127,6 +128,8 @@ struct PlacementCase {
     Point outside; // one that must not
 };
 
+void PrintTo(const PlacementCase& c, std::ostream* os) { *os << c.name; }
+
 class ViewPlacementTest : public testing::TestWithParam<PlacementCase> {};
 
 TEST_P(ViewPlacementTest, ComposesWhereTheLayerSays) {
@@ -209,4 +212,23 @@ TEST(CompositorTest, WritePngNamesTheFileOnFailure) {
         EXPECT_NE(std::string(error.what()).find("/nonexistent-folder/picture.png"), std::string::npos)
             << error.what();
     }
+}
+
+TEST(ViewTest, ImageViewWithoutImageShowsNothing) {
+    auto root = std::make_shared<View>(Rect(0, 0, 8, 8));
+    auto image = std::make_shared<platform::ImageView>(Rect(0, 0, 8, 8));
+    platform::CairoSurfacePtr red = platform::makeImageSurface(4, 4);
+    {
+        platform::CairoContextPtr cr = platform::makeContext(red.get());
+        cairo_set_source_rgb(cr.get(), 1, 0, 0);
+        cairo_paint(cr.get());
+    }
+    image->setImage(std::make_shared<const platform::Image>(std::move(red)));
+    root->addSubview(image);
+    Compositor compositor(Size{8, 8}, 1);
+    compositor.render(*root);
+    ASSERT_TRUE(isRed(pixelAt(compositor.surface(), 4, 4)));
+    image->setImage(nullptr);
+    compositor.render(*root);
+    EXPECT_EQ(pixelAt(compositor.surface(), 4, 4).a, 0) << "no stale picture";
 }
