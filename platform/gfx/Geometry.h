@@ -39,6 +39,9 @@ struct Color {
     double blue = 0.0;
     double alpha = 1.0;
     friend bool operator==(const Color&, const Color&) = default;
+
+    /// The calm grey-blue behind grouped settings.
+    static constexpr Color groupTableViewBackgroundColor() { return Color{0.773, 0.800, 0.831, 1.0}; }
 };
 
 } // namespace platform

@@ -1,0 +1,140 @@
+#include "platform/app/CommandLine.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+double parseSeconds(std::string_view option, std::string_view text) {
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0.0) {
+        throw std::invalid_argument(std::string(option) + " takes a number of seconds, not " + quoted(text));
+    }
+    return value;
+}
+
+int parseScale(std::string_view text) {
+    if (text == "1" || text == "2" || text == "3") {
+        return text[0] - '0';
+    }
+    throw std::invalid_argument("--scale takes 1, 2 or 3, not " + quoted(text));
+}
+
+} // namespace
+
+Options parseCommandLine(const std::vector<std::string_view>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string_view arg = arguments[i];
+        std::optional<std::string_view> inlineValue;
+        if (arg.starts_with("--")) {
+            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+            }
+        }
+        auto value = [&]() -> std::string_view {
+            if (inlineValue) {
+                return *inlineValue;
+            }
+            if (i + 1 >= arguments.size()) {
+                throw std::invalid_argument(std::string(arg) + " needs a value");
+            }
+            return arguments[++i];
+        };
+        auto path = [&]() -> std::filesystem::path {
+            const std::string_view v = value();
+            if (v.empty()) {
+                throw std::invalid_argument(std::string(arg) + " needs a file name");
+            }
+            return std::filesystem::path(v);
+        };
+        auto flag = [&](bool& target) {
+            if (inlineValue) {
+                throw std::invalid_argument(std::string(arg) + " takes no value");
+            }
+            target = true;
+        };
+
+        if (arg == "--source") {
+            options.source = std::string(value());
+        } else if (arg == "--headless") {
+            flag(options.headless);
+        } else if (arg == "--fullscreen") {
+            flag(options.fullscreen);
+        } else if (arg == "--fast") {
+            flag(options.fast);
+        } else if (arg == "--duration") {
+            options.duration = parseSeconds(arg, value());
+        } else if (arg == "--scale") {
+            options.scale = parseScale(value());
+        } else if (arg == "--script") {
+            options.script = path();
+        } else if (arg == "--record") {
+            options.record = path();
+        } else if (arg == "--screenshot") {
+            options.screenshot = path();
+        } else if (arg == "--dump-state") {
+            options.dumpState = path();
+        } else if (arg == "--interface") {
+            options.interface = path();
+        } else if (arg == "--help" || arg == "-h") {
+            flag(options.help);
+        } else if (arg == "--version") {
+            flag(options.version);
+        } else {
+            throw std::invalid_argument("unknown option " + quoted(arg));
+        }
+    }
+    if (options.fullscreen && options.headless) {
+        throw std::invalid_argument("--fullscreen needs a window, not --headless");
+    }
+    if (options.fast && !options.headless) {
+        throw std::invalid_argument("--fast needs --headless: a window runs in real time");
+    }
+    return options;
+}
+
+std::string usageText() {
+    return R"(Usage: trembit [OPTION]...
+A strip-chart recorder for the vibrations of this machine's accelerometer.
+
+Options:
+  --source SOURCE     where samples come from:
+                        sim         a built-in simulation (the device at rest, with taps
+                                    and bursts of vibration; the same every run)
+                        file:PATH   replay a CSV of samples "x,y,z" in g, one per line
+                                    ('#' comments and blank lines skipped)
+  --headless          no window: an offscreen surface on a virtual clock
+  --fullscreen        fill the whole display (also without a desktop, through SDL's
+                      KMS/DRM video driver: SDL_VIDEODRIVER=kmsdrm)
+  --fast              with --headless, run the virtual clock as fast as possible
+  --duration SECONDS  stop after that much time (virtual time when headless)
+  --scale N           pixel scale 1, 2 or 3 (default: the largest that fits the display;
+                      2 when headless)
+  --script FILE       user actions on the clock, one a line: wait SECONDS, tap run,
+                      tap settings, select filter|updateFrequency|scale|axis INDEX,
+                      click X Y, screenshot FILE, dump-state FILE, quit ('#' comments)
+  --record FILE       write a CSV row per sample delivered: t,x,y,z,deflection
+                      (deflection empty when the sample was not recorded)
+  --screenshot FILE   save a PNG of the window when the program ends
+  --dump-state FILE   save the application's state as JSON when the program ends
+  --interface FILE    load this main interface file instead of the installed MainWindow.json
+  --help              show this help and exit
+  --version           show the version and exit
+
+Keys in the window: Space = run button, S = settings button (Return too while the
+settings page shows), Ctrl+S = save a PNG of the window here, Ctrl+Q = quit.
+
+Settings are kept in $XDG_CONFIG_HOME/trembit/preferences.conf (~/.config/... by default).
+Exit status: 0 on success, 2 for a bad option, a missing file or a bad interface file.
+)";
+}
+
+} // namespace platform

@@ -1,0 +1,107 @@
+#include "platform/app/CommandLine.h"
+#include "platform/app/Script.h"
+
+#include <gtest/gtest.h>
+
+using platform::parseCommandLine;
+using platform::parseScript;
+using platform::ScriptStep;
+
+namespace {
+
+struct BadCommandLine {
+    std::vector<std::string_view> arguments;
+    const char* messagePart;
+};
+
+void PrintTo(const BadCommandLine& c, std::ostream* os) { *os << c.messagePart; }
+
+class CommandLineErrorTest : public testing::TestWithParam<BadCommandLine> {};
+
+TEST_P(CommandLineErrorTest, SaysWhatIsWrong) {
+    try {
+        parseCommandLine(GetParam().arguments);
+        FAIL() << "expected an error";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_NE(std::string(error.what()).find(GetParam().messagePart), std::string::npos) << error.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CommandLineErrorTest,
+    testing::Values(BadCommandLine{{"--bogus"}, "unknown option '--bogus'"},
+                    BadCommandLine{{"--scale", "4"}, "--scale takes 1, 2 or 3, not '4'"},
+                    BadCommandLine{{"--scale"}, "--scale needs a value"},
+                    BadCommandLine{{"--duration", "-1"}, "seconds"},
+                    BadCommandLine{{"--duration", "1e400"}, "seconds"},
+                    BadCommandLine{{"--duration", "nan"}, "seconds"},
+                    BadCommandLine{{"--duration", "3s"}, "seconds, not '3s'"},
+                    BadCommandLine{{"--fast"}, "--fast needs --headless"},
+                    BadCommandLine{{"--headless=yes"}, "takes no value"},
+                    BadCommandLine{{"--record", ""}, "needs a file name"}));
+
+TEST(CommandLineTest, ReadsEveryOption) {
+    const platform::Options o =
+        parseCommandLine({"--source", "file:a.csv", "--headless", "--fast", "--duration=2.5", "--scale", "3",
+                          "--script", "s.txt", "--record", "r.csv", "--screenshot", "p.png", "--dump-state", "d.json"});
+    EXPECT_EQ(o.source, "file:a.csv");
+    EXPECT_TRUE(o.headless && o.fast);
+    EXPECT_EQ(o.duration, 2.5);
+    EXPECT_EQ(o.scale, 3);
+    EXPECT_EQ(o.script, "s.txt");
+    EXPECT_EQ(o.record, "r.csv");
+    EXPECT_EQ(o.screenshot, "p.png");
+    EXPECT_EQ(o.dumpState, "d.json");
+    EXPECT_EQ(parseCommandLine({}).source, "sim");
+}
+
+TEST(ScriptTest, ReadsEveryVerbAndSkipsComments) {
+    const std::vector<ScriptStep> steps = parseScript("# demo\n"
+                                                      "wait 1.5\n"
+                                                      "\n"
+                                                      "tap run   # pause\r\n"
+                                                      "tap settings\n"
+                                                      "select axis 2\n"
+                                                      "click 10 20.5\n"
+                                                      "screenshot a.png\n"
+                                                      "dump-state s.json\n"
+                                                      "quit",
+                                                      "demo");
+    ASSERT_EQ(steps.size(), 8u);
+    EXPECT_EQ(steps[0].verb, ScriptStep::Verb::Wait);
+    EXPECT_EQ(steps[0].seconds, 1.5);
+    EXPECT_EQ(steps[1].verb, ScriptStep::Verb::TapRun);
+    EXPECT_EQ(steps[1].line, 4);
+    EXPECT_EQ(steps[2].verb, ScriptStep::Verb::TapSettings);
+    EXPECT_EQ(steps[3].control, "axis");
+    EXPECT_EQ(steps[3].index, 2);
+    EXPECT_EQ(steps[4].y, 20.5f);
+    EXPECT_EQ(steps[5].file, "a.png");
+    EXPECT_EQ(steps[6].verb, ScriptStep::Verb::DumpState);
+    EXPECT_EQ(steps[7].verb, ScriptStep::Verb::Quit);
+}
+
+TEST(ScriptTest, BadLinesNameTheFileAndLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"wait 1\njump 3\n", "demo:2: unknown action 'jump'"},
+        {"wait\n", "demo:1: expected 'wait SECONDS'"},
+        {"wait -2\n", "demo:1: wait takes a number of seconds"},
+        {"wait inf\n", "demo:1: wait takes a number of seconds"},
+        {"tap pause\n", "demo:1: tap takes 'run' or 'settings'"},
+        {"select colour 1\n", "demo:1: select takes filter"},
+        {"select axis two\n", "demo:1: select takes a segment index"},
+        {"click 1\n", "demo:1: expected 'click X Y'"},
+        {"click nan 2\n", "demo:1: click takes two numbers"},
+        {"quit now\n", "demo:1: expected 'quit'"},
+    };
+    for (const auto& [text, message] : cases) {
+        try {
+            parseScript(text, "demo");
+            ADD_FAILURE() << "no error for " << text;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,324 @@
+#include "Classes/SampleConditioning.h"
+#include "tests/e2e/Run.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <bit>
+#include <cmath>
+#include <memory>
+
+using e2e::Scratch;
+using nlohmann::json;
+
+namespace {
+
+json state(const Scratch& scratch, const std::string& name = "state.json") {
+    return json::parse(scratch.read(name));
+}
+
+std::vector<std::string> headless(std::vector<std::string> more) {
+    std::vector<std::string> arguments = {"--headless", "--fast", "--scale", "1"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+}
+
+struct Row {
+    double t;
+    double x, y, z;
+    bool recorded;
+    std::string deflection;
+};
+
+std::vector<Row> rows(const std::string& csv) {
+    std::vector<Row> out;
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "t,x,y,z,deflection");
+    while (std::getline(in, line)) {
+        Row row{};
+        std::istringstream fields(line);
+        std::string f[5];
+        for (int i = 0; i < 5; ++i) {
+            std::getline(fields, f[i], ',');
+        }
+        row.t = std::stod(f[0]);
+        row.x = std::stod(f[1]);
+        row.y = std::stod(f[2]);
+        row.z = std::stod(f[3]);
+        row.recorded = !f[4].empty();
+        row.deflection = f[4];
+        out.push_back(row);
+    }
+    return out;
+}
+
+struct SurfaceDeleter {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+using Png = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+
+Png loadPng(const std::filesystem::path& path) {
+    Png png(cairo_image_surface_create_from_png(path.c_str()));
+    EXPECT_EQ(cairo_surface_status(png.get()), CAIRO_STATUS_SUCCESS) << path;
+    return png;
+}
+
+// Share of pixels that differ between two pictures of the same size.
+double differingShare(cairo_surface_t* a, cairo_surface_t* b) {
+    const int w = cairo_image_surface_get_width(a);
+    const int h = cairo_image_surface_get_height(a);
+    const int stride = cairo_image_surface_get_stride(a);
+    int differ = 0;
+    for (int y = 0; y < h; ++y) {
+        const auto* ra = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(a) + y * stride);
+        const auto* rb = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(b) + y * stride);
+        for (int x = 0; x < w; ++x) {
+            differ += ra[x] != rb[x];
+        }
+    }
+    return static_cast<double>(differ) / (w * h);
+}
+
+} // namespace
+
+TEST(EndToEndTest, FirstLaunchRecordsWithTheDefaults) {
+    Scratch scratch;
+    const e2e::Result result = scratch.run(headless({"--duration", "1", "--dump-state", "state.json"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json s = state(scratch);
+    EXPECT_EQ(s["settings"], json::parse(R"({"filter":0,"updateFrequency":1,"scale":0,"axis":1})"));
+    EXPECT_EQ(s["controls"], json::parse(R"({"filter":0,"updateFrequency":1,"scale":0,"axis":1})"));
+    EXPECT_EQ(s["updateInterval"].get<double>(), 0.025);
+    EXPECT_EQ(s["page"], "recorder") << "the interface file puts the settings page in the window";
+    EXPECT_EQ(s["flags"], json::parse(R"({"updatingIsEnabled":true,"animating":false,"settingsOpen":false,"lastRunState":true})"));
+    ASSERT_EQ(s["toolbar"].size(), 3u);
+    EXPECT_EQ(s["toolbar"][0]["title"], "Pause");
+    EXPECT_EQ(s["toolbar"][0]["style"], 1);
+    EXPECT_EQ(s["toolbar"][1]["title"], "");
+    EXPECT_EQ(s["toolbar"][2]["title"], "Settings");
+    EXPECT_EQ(s["trace"]["history"].size(), 200u);
+    EXPECT_EQ(s["trace"]["nextIndex"], 39) << "40 per second, the ticks before the end at t = 1";
+    EXPECT_FALSE(std::filesystem::exists(scratch.preferences())) << "nothing is saved until the settings page closes";
+}
+
+// The run-control table, through the buttons, with the state at the end.
+struct RunControlCase {
+    const char* name;
+    const char* script;
+    const char* page;
+    const char* runTitle;
+    bool runEnabled;
+    const char* settingsTitle;
+    bool updatingIsEnabled;
+    bool settingsOpen;
+};
+
+void PrintTo(const RunControlCase& c, std::ostream* os) { *os << c.name; }
+
+class RunControlTest : public testing::TestWithParam<RunControlCase> {};
+
+TEST_P(RunControlTest, EndsInTheStateTheButtonsImply) {
+    const RunControlCase& c = GetParam();
+    Scratch scratch;
+    scratch.write("script.txt", c.script);
+    const e2e::Result result = scratch.run(headless({"--script", "script.txt", "--dump-state", "state.json"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json s = state(scratch);
+    EXPECT_EQ(s["page"], c.page);
+    EXPECT_EQ(s["toolbar"][0]["title"], c.runTitle);
+    EXPECT_EQ(s["toolbar"][0]["enabled"], c.runEnabled);
+    EXPECT_EQ(s["toolbar"][2]["title"], c.settingsTitle);
+    EXPECT_EQ(s["flags"]["updatingIsEnabled"], c.updatingIsEnabled);
+    EXPECT_EQ(s["flags"]["settingsOpen"], c.settingsOpen);
+    EXPECT_EQ(s["flags"]["animating"], false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, RunControlTest,
+    testing::Values(
+        RunControlCase{"pause", "wait 0.5\ntap run\nwait 0.1\n", "recorder", "Resume", true, "Settings", false, false},
+        RunControlCase{"pause_resume", "tap run\nwait 0.1\ntap run\nwait 0.1\n", "recorder", "Pause", true, "Settings",
+                       true, false},
+        RunControlCase{"settings_open", "tap settings\nwait 1.5\n", "settings", "Resume", false, "Save", false, true},
+        RunControlCase{"double_press_starts_one_turn", "tap settings\nwait 0.2\ntap settings\nwait 1.5\n", "settings",
+                       "Resume", false, "Save", false, true},
+        RunControlCase{"open_close_while_recording", "tap settings\nwait 1.5\ntap settings\nwait 1.5\n", "recorder",
+                       "Pause", true, "Settings", true, false},
+        RunControlCase{"open_close_while_paused", "tap run\ntap settings\nwait 1.5\ntap settings\nwait 1.5\n",
+                       "recorder", "Resume", true, "Settings", false, false},
+        RunControlCase{"run_button_deaf_on_settings_page", "tap settings\nwait 1.5\ntap run\nwait 0.1\n", "settings",
+                       "Resume", false, "Save", false, true}),
+    [](const testing::TestParamInfo<RunControlCase>& info) { return info.param.name; });
+
+TEST(EndToEndTest, NoSampleIsRecordedFromThePressUntilTheCloseEnds) {
+    Scratch scratch;
+    scratch.write("script.txt", "wait 1\ntap settings\nwait 2\ntap settings\nwait 2\n");
+    const e2e::Result result = scratch.run(headless({"--script", "script.txt", "--record", "rec.csv"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<Row> all = rows(scratch.read("rec.csv"));
+    ASSERT_FALSE(all.empty());
+    for (const Row& row : all) {
+        const bool suspended = row.t > 1.0 && row.t <= 4.0;
+        if (suspended) {
+            EXPECT_FALSE(row.recorded) << "t = " << row.t;
+        } else if (row.t < 1.0 || row.t > 4.03) {
+            EXPECT_TRUE(row.recorded) << "t = " << row.t;
+        }
+    }
+    EXPECT_EQ(all.size(), 200u) << "one row per tick at 40 per second for 5 s";
+}
+
+TEST(EndToEndTest, ClosingSavesAllFourAndRateWaitsForTheNextLaunch) {
+    Scratch scratch;
+    scratch.write("script.txt",
+                  "tap settings\nwait 1.5\nselect updateFrequency 3\nselect axis 2\nselect scale 1\n"
+                  "tap settings\nwait 1.5\n");
+    ASSERT_EQ(scratch.run(headless({"--script", "script.txt", "--dump-state", "state.json"})).status, 0);
+    json s = state(scratch);
+    EXPECT_EQ(s["settings"], json::parse(R"({"filter":0,"updateFrequency":3,"scale":1,"axis":2})"));
+    EXPECT_EQ(s["updateInterval"].get<double>(), 0.025) << "the rate applies at the next launch";
+    const std::string saved = scratch.read("config/trembit/preferences.conf");
+    for (const char* entry : {"filter=0", "updateFrequency=3", "scale=1", "axis=2"}) {
+        EXPECT_NE(saved.find(entry), std::string::npos) << entry << " in\n" << saved;
+    }
+
+    ASSERT_EQ(scratch.run(headless({"--duration", "0.1", "--dump-state", "state.json"})).status, 0);
+    s = state(scratch);
+    EXPECT_EQ(s["updateInterval"].get<double>(), 0.005);
+    EXPECT_EQ(s["controls"], json::parse(R"({"filter":0,"updateFrequency":3,"scale":1,"axis":2})"));
+}
+
+// The recorded deflections are exactly what the unit-tested handler computes for the same
+// samples and settings.
+TEST(EndToEndTest, RecordedDeflectionsMatchTheHandlerToTheBit) {
+    Scratch scratch;
+    std::filesystem::create_directories(scratch / "config/trembit");
+    scratch.write("config/trembit/preferences.conf", "[trembit]\nfilter=1\nupdateFrequency=3\nscale=0\naxis=2\n");
+    std::string samples = "# x,y,z\n";
+    std::vector<platform::Acceleration> input;
+    for (int i = 0; i < 300; ++i) {
+        const platform::Acceleration a{0.01 * std::sin(i * 0.7), 0.02 * std::cos(i * 1.3), -1.0 + 0.3 * std::sin(i * 0.11)};
+        input.push_back(a);
+        char line[128];
+        std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g\n", a.x, a.y, a.z);
+        samples += line;
+    }
+    scratch.write("samples.csv", samples);
+    const e2e::Result result = scratch.run(headless({"--source", "file:samples.csv", "--record", "rec.csv"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<Row> recorded = rows(scratch.read("rec.csv"));
+    ASSERT_EQ(recorded.size(), input.size());
+    std::array<double, 3> last{};
+    std::array<double, 3> filter{};
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        const float expected = conditionSample(input[i], last, filter, 1, 2, 0);
+        ASSERT_TRUE(recorded[i].recorded);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(std::stof(recorded[i].deflection)), std::bit_cast<std::uint32_t>(expected))
+            << "sample " << i << ": " << recorded[i].deflection << " vs " << expected;
+        EXPECT_DOUBLE_EQ(recorded[i].t, 0.005 * static_cast<double>(i + 1));
+    }
+}
+
+// Filter, scale and axis chosen on the settings page act from the first sample after it closes.
+TEST(EndToEndTest, SavedSettingsReachTheNextSample) {
+    Scratch scratch;
+    std::string samples;
+    std::vector<platform::Acceleration> input;
+    for (int i = 0; i < 240; ++i) {
+        const platform::Acceleration a{0.2 * std::sin(i * 0.9), 0.1 * std::cos(i * 0.4), -1.0 + 0.05 * std::sin(i * 2.1)};
+        input.push_back(a);
+        char line[128];
+        std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g\n", a.x, a.y, a.z);
+        samples += line;
+    }
+    scratch.write("samples.csv", samples);
+    scratch.write("script.txt", "wait 1\ntap settings\nwait 1.5\nselect filter 1\nselect scale 1\nselect axis 0\n"
+                                "tap settings\nwait 3.5\n");
+    const e2e::Result result =
+        scratch.run(headless({"--source", "file:samples.csv", "--record", "rec.csv", "--script", "script.txt"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<Row> recorded = rows(scratch.read("rec.csv"));
+    ASSERT_EQ(recorded.size(), input.size());
+    std::array<double, 3> last{};
+    std::array<double, 3> filter{};
+    bool closed = false;
+    int after = 0;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        if (!recorded[i].recorded) {
+            closed = i > 0;
+            continue;
+        }
+        const float expected = closed ? conditionSample(input[i], last, filter, 1, 0, 1)
+                                      : conditionSample(input[i], last, filter, 0, 1, 0);
+        after += closed;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(std::stof(recorded[i].deflection)), std::bit_cast<std::uint32_t>(expected))
+            << "sample " << i << (closed ? " after" : " before") << " the settings page";
+    }
+    EXPECT_GT(after, 50);
+}
+
+TEST(EndToEndTest, CurlFramesLieBetweenThePages) {
+    Scratch scratch;
+    scratch.write("script.txt", "tap run\nwait 0.1\nscreenshot before.png\ntap settings\nwait 0.5\n"
+                                "screenshot mid.png\nwait 0.6\nscreenshot end.png\nwait 0.5\nscreenshot later.png\n");
+    const e2e::Result result = scratch.run(headless({"--script", "script.txt"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const Png before = loadPng(scratch / "before.png");
+    const Png mid = loadPng(scratch / "mid.png");
+    const Png end = loadPng(scratch / "end.png");
+    const Png later = loadPng(scratch / "later.png");
+    EXPECT_GT(differingShare(mid.get(), before.get()), 0.1);
+    EXPECT_GT(differingShare(mid.get(), end.get()), 0.1);
+    EXPECT_EQ(differingShare(end.get(), later.get()), 0.0) << "the last curl frame is the settings page";
+}
+
+struct BadStart {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* messagePart;
+};
+
+void PrintTo(const BadStart& c, std::ostream* os) { *os << c.name; }
+
+class BadStartTest : public testing::TestWithParam<BadStart> {};
+
+TEST_P(BadStartTest, SaysWhyAndExitsWithTwo) {
+    Scratch scratch;
+    scratch.write("bad-script.txt", "wait 1\njump\n");
+    scratch.write("bad-ui.json", "{ not json");
+    scratch.write("no-outlet.json",
+                  R"({"delegate": "TrembitAppDelegate", "window": {"class": "Window", "id": "w", "frame": [0,0,320,480]},
+                      "outlets": {"window": "w"}})");
+    const e2e::Result result = scratch.run(GetParam().arguments);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find(GetParam().messagePart), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), result.err.find("Try") != std::string::npos ? 2 : 1)
+        << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BadStartTest,
+    testing::Values(BadStart{"unknown_option", {"--frobnicate"}, "unknown option '--frobnicate'"},
+                    BadStart{"bad_scale", {"--scale", "5"}, "--scale takes 1, 2 or 3"},
+                    BadStart{"unknown_source", {"--headless", "--source", "usb"}, "unknown source 'usb'"},
+                    BadStart{"missing_sample_file", {"--headless", "--source", "file:nowhere.csv"}, "nowhere.csv"},
+                    BadStart{"unknown_script_verb", {"--headless", "--script", "bad-script.txt"}, "bad-script.txt:2: unknown action 'jump'"},
+                    BadStart{"missing_script", {"--headless", "--script", "none.txt"}, "none.txt"},
+                    BadStart{"malformed_interface", {"--headless", "--interface", "bad-ui.json"}, "bad-ui.json: not valid JSON"},
+                    BadStart{"missing_interface", {"--headless", "--interface", "gone.json"}, "gone.json"},
+                    BadStart{"missing_outlet", {"--headless", "--interface", "no-outlet.json"}, "no-outlet.json: the outlet \"settingsView\" is not connected"},
+                    BadStart{"unwritable_record", {"--headless", "--record", "/nonexistent/rec.csv"}, "/nonexistent/rec.csv"}),
+    [](const testing::TestParamInfo<BadStart>& info) { return info.param.name; });
+
+TEST(EndToEndTest, MalformedSampleLinesAreSkippedAndCounted) {
+    Scratch scratch;
+    scratch.write("samples.csv", "0,0,-1\n\n# comment\n1,2\nabc,0,0\n0,0,-1.5\nnan,0,0\n0,0,-1\n");
+    const e2e::Result result =
+        scratch.run(headless({"--source", "file:samples.csv", "--record", "rec.csv", "--dump-state", "state.json"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(rows(scratch.read("rec.csv")).size(), 3u);
+    EXPECT_NE(result.err.find("3 malformed"), std::string::npos) << result.err;
+    EXPECT_EQ(state(scratch)["trace"]["nextIndex"], 3);
+}

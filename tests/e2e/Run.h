@@ -1,0 +1,85 @@
+#pragma once
+
+// Running the built program from tests, with its own temporary configuration folder.
+
+#include <cairo.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2e {
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+/// A scratch folder per test, used as XDG_CONFIG_HOME and for the program's output files.
+class Scratch {
+public:
+    Scratch() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "trembit-e2e-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data());
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+    const std::filesystem::path& path() const { return dir_; }
+    std::filesystem::path preferences() const { return dir_ / "config" / "trembit" / "preferences.conf"; }
+
+    void write(const std::string& name, const std::string& text) const { std::ofstream(dir_ / name) << text; }
+    std::string read(const std::string& name) const {
+        std::ifstream in(dir_ / name);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    /// Runs trembit with `arguments`, XDG_CONFIG_HOME in this folder, and the current folder here.
+    Result run(const std::vector<std::string>& arguments) const {
+        const std::filesystem::path err = dir_ / "stderr.txt";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const std::string config = (dir_ / "config").string();
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            if (chdir(dir_.c_str()) != 0) {
+                _exit(127);
+            }
+            if (!freopen(err.c_str(), "w", stderr)) {
+                _exit(127);
+            }
+            std::vector<char*> argv;
+            std::string program = TREMBIT_BINARY;
+            argv.push_back(program.data());
+            std::vector<std::string> copies = arguments;
+            for (std::string& a : copies) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Result result;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::ifstream in(err);
+        std::stringstream s;
+        s << in.rdbuf();
+        result.err = s.str();
+        return result;
+    }
+
+private:
+    std::filesystem::path dir_;
+};
+
+} // namespace e2e
