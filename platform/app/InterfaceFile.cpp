@@ -207,12 +207,13 @@ private:
         }
         auto control = std::make_shared<SegmentedControl>(rect, std::move(titles));
         const json& selected = member(object, "selectedSegmentIndex", where);
-        if (!selected.is_number_integer() || selected.get<long long>() < -1 ||
-            selected.get<long long>() >= static_cast<long long>(segments.size())) {
+        // Compared as a double: a huge unsigned number must not wrap round to a small index.
+        const double index = selected.is_number_integer() ? selected.get<double>() : -2.0;
+        if (index < -1.0 || index >= static_cast<double>(segments.size())) {
             fail(join(where, "selectedSegmentIndex"),
                  "expected -1 (none) or a segment index from 0 to " + std::to_string(segments.size() - 1));
         }
-        control->setSelectedSegmentIndex(static_cast<std::int32_t>(selected.get<long long>()));
+        control->setSelectedSegmentIndex(static_cast<std::int32_t>(index));
         return control;
     }
 
@@ -228,7 +229,8 @@ Interface parseInterface(std::string_view text, const std::string& name) {
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
+        // Any failure of the parser, including a number too large for a double.
         throw InterfaceFileError(name + ": not valid JSON: " + error.what());
     }
     return Builder(name).build(document);

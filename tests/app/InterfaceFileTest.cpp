@@ -73,6 +73,11 @@ TEST(InterfaceFileTest, ProblemsNameTheFileAndThePlace) {
          "outlets.window: no object has the id \"nowhere\""},
         {R"({"delegate": "D", "window": {"class": "Window", "frame": [0,0,1,1], "subviews": [{"class": "SegmentedControl", "frame": [0,0,1,1], "segments": ["A"], "selectedSegmentIndex": 3}]}, "outlets": {}})",
          "selectedSegmentIndex: expected -1 (none) or a segment index from 0 to 0"},
+        // Found by fuzzing: a number too large for a double made the parser throw a different error.
+        {R"({"delegate": "D", "window": {"classid": 1e6900}, "outlets": {}})",
+         "ui.json: not valid JSON"},
+        {R"({"delegate": "D", "window": {"class": "Window", "frame": [0,0,1,1], "subviews": [{"class": "SegmentedControl", "frame": [0,0,1,1], "segments": ["A"], "selectedSegmentIndex": 18446744073709551615}]}, "outlets": {}})",
+         "selectedSegmentIndex: expected -1 (none)"},
     };
     for (const auto& [text, message] : cases) {
         try {

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The program in a real window under Xvfb, used with the mouse and the keyboard through xdotool.
+# Usage: window_test.sh PATH/TO/trembit
+# Clicks the run button, the settings button, a segment and Save, takes screenshots of the window
+# between them, quits with Ctrl+Q, then checks the state at exit, the saved preferences and the
+# screenshots. Xvfb and the program are cleaned up whatever happens.
+set -euo pipefail
+
+trembit=$(realpath "$1")
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill -9 "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "window test: $*" >&2; exit 1; }
+
+# A free display, picked by Xvfb itself.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+cd "$work"
+XDG_CONFIG_HOME="$work/config" "$trembit" --source sim --scale 1 --dump-state "$work/state.json" \
+  >"$work/out.log" 2>&1 &
+app_pid=$!
+
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --class trembit 2>/dev/null | head -n1 || true)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || fail "no window appeared: $(cat "$work/out.log")"
+sleep 1.5
+
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+shot() { import -window "$window" "$work/$1.png"; }
+
+shot recording
+click 41 455          # the run button: pause
+sleep 0.3
+shot paused
+click 270 455         # the settings button: turn to the settings page
+sleep 1.6
+shot settings
+click 250 365         # the third segment of the axes control (X+Y+Z)
+sleep 0.3
+click 270 455         # Save: back to the recorder page
+sleep 1.6
+shot back
+xdotool key --window "$window" ctrl+q 2>/dev/null || true  # the window may be gone before the key-up
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$app_pid" 2>/dev/null; then fail "Ctrl+Q did not quit"; fi
+wait "$app_pid" || fail "trembit exited with status $?: $(cat "$work/out.log")"
+app_pid=""
+
+state=$(tr -d ' \n' <"$work/state.json")
+case "$state" in *'"page":"recorder"'*) ;; *) fail "not back on the recorder page: $state" ;; esac
+case "$state" in *'"updatingIsEnabled":false'*) ;; *) fail "not paused at exit: $state" ;; esac
+case "$state" in *'"axis":2'*) ;; *) fail "the axis choice did not reach the settings: $state" ;; esac
+grep -q '^axis=2$' "$work/config/trembit/preferences.conf" || fail "axis=2 was not saved"
+
+# Share of pixels that differ between two screenshots, and the share of ink-blue pixels in one.
+differ() { compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1 | awk '{print $1 / (320 * 480)}'; }
+ink() { convert "$work/$1.png" -fx '(b > 0.6 && r < 0.45 && g < 0.6) ? 1 : 0' -format '%[fx:mean]' info:; }
+above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
+
+above "$(differ recording settings)" 0.5 || fail "the settings page looks like the recorder page"
+above "$(ink recording)" 0.005 || fail "no ink trace on the recorder page"
+above "$(differ paused back)" 0.0001 && fail "the paused page changed while paused" || true
+echo "window test: passed (recording, paused, settings and back; axis saved; quit with Ctrl+Q)"
