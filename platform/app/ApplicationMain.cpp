@@ -42,6 +42,7 @@ namespace {
 constexpr Size kWindowSize{320.0f, 480.0f};
 constexpr int kDefaultHeadlessScale = 2;
 constexpr double kTitleInterval = 0.25;
+constexpr double kIdleTickBatch = 0.25;
 // The toolbar's buttons that keys and scripts press.
 constexpr std::size_t kRunButtonIndex = 0;
 constexpr std::size_t kSettingsButtonIndex = 2;
@@ -193,7 +194,16 @@ public:
             if (stopRequested != 0 || clock_.now() >= endTime_) {
                 break;
             }
+            const std::uint64_t delivered = accelerometer.deliveredCount();
+            recordedSinceWake_ = false;
             accelerometer.deliverDueSamples(clock_.now());
+            if (accelerometer.deliveredCount() != delivered) {
+                ticksIdle_ = !recordedSinceWake_;
+                lastTickWake_ = clock_.now();
+            }
+            if (!events.empty()) {
+                ticksIdle_ = false; // a press may resume recording: be on time for the next sample
+            }
             SampleSource* source = accelerometer.source();
             if (options_.headless && source != nullptr && source->isExhausted()) {
                 const double last = lastDelivery_ >= 0.0 ? lastDelivery_ : clock_.now();
@@ -261,6 +271,7 @@ private:
             lastDelivery_ = time;
             const std::optional<float> deflection = delegate_->lastDeflection();
             readings_.delivered(time, deflection);
+            recordedSinceWake_ = recordedSinceWake_ || deflection.has_value();
             if (record_) {
                 record_->row(time, sample, deflection);
             }
@@ -290,7 +301,10 @@ private:
         const double now = clock_.now();
         double next = endTime_;
         if (const std::optional<double> tick = Accelerometer::sharedAccelerometer().nextTickTime()) {
-            next = std::min(next, *tick);
+            // While samples are being dropped (paused, settings page), nothing shows them: wake for
+            // them a few times a second and deliver the due ones in order, so the program sleeps.
+            const bool idle = paced() && ticksIdle_;
+            next = std::min(next, idle ? std::max(*tick, lastTickWake_ + kIdleTickBatch) : *tick);
         }
         if (scriptPosition_ < script_.size()) {
             next = std::min(next, std::max(now, scriptTime_));
@@ -416,6 +430,7 @@ private:
     void runScript() {
         while (!quit_ && scriptPosition_ < script_.size() && scriptTime_ <= clock_.now()) {
             quit_ = perform(script_[scriptPosition_++]);
+            ticksIdle_ = false;
         }
         if (options_.script && scriptPosition_ == script_.size() && scriptTime_ <= clock_.now()) {
             quit_ = true; // the script's last line, and its wait, end the run
@@ -564,6 +579,9 @@ private:
     double lastDisplay_ = -kForever;
     double lastTitle_ = -kForever;
     std::string shownTitle_;
+    bool ticksIdle_ = false;        // the last samples delivered were all dropped by the application
+    bool recordedSinceWake_ = false;
+    double lastTickWake_ = 0.0;
     // SDL converts titles to the locale's character set for older window managers and gives up on
     // characters it cannot show, so the em dash is used only in a UTF-8 locale.
     const char* titleDash_ = std::string_view(nl_langinfo(CODESET)) == "UTF-8" ? "\u2014" : "-";
