@@ -143,6 +143,7 @@ public:
     static constexpr std::size_t kTraceLength = 200;
 
     void delivered(double time, std::optional<float> deflection) {
+        forgetBefore(time);
         times_.push_back(time);
         if (deflection) {
             trace_[next_] = *deflection;
@@ -152,9 +153,7 @@ public:
 
     /// `dash` separates the readings: an em dash where the locale can show it.
     std::string title(double now, const char* dash) {
-        while (!times_.empty() && times_.front() <= now - 1.0) {
-            times_.pop_front();
-        }
+        forgetBefore(now);
         float peak = 0.0f;
         for (const float v : trace_) {
             if (!std::isnan(v)) {
@@ -168,6 +167,13 @@ public:
     }
 
 private:
+    // Only the last second of deliveries counts; older ones are dropped as time goes on.
+    void forgetBefore(double now) {
+        while (!times_.empty() && times_.front() <= now - 1.0) {
+            times_.pop_front();
+        }
+    }
+
     std::deque<double> times_;
     std::array<float, kTraceLength> trace_{};
     std::size_t next_ = 0;

@@ -274,6 +274,33 @@ TEST(EndToEndTest, CurlFramesLieBetweenThePages) {
     EXPECT_EQ(differingShare(end.get(), later.get()), 0.0) << "the last curl frame is the settings page";
 }
 
+// Rows are written whole and flushed one by one, so a kill loses at most the row being written.
+TEST(EndToEndTest, RecordingSurvivesAKill) {
+    Scratch scratch;
+    std::filesystem::create_directories(scratch / "config/trembit");
+    scratch.write("config/trembit/preferences.conf", "[trembit]\nupdateFrequency=3\n");
+    const e2e::Result result = scratch.run({"--headless", "--source", "sim", "--record", "rec.csv"}, 1.5);
+    ASSERT_EQ(result.status, 128 + SIGKILL);
+    const std::string csv = scratch.read("rec.csv");
+    ASSERT_EQ(csv.rfind("t,x,y,z,deflection\n", 0), 0u);
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    int complete = 0;
+    bool partial = false;
+    while (std::getline(in, line)) {
+        ASSERT_FALSE(partial) << "only the last row may be cut short";
+        const bool whole = !in.eof() && std::count(line.begin(), line.end(), ',') == 4;
+        if (!whole) {
+            partial = true;
+            continue;
+        }
+        ++complete;
+        EXPECT_NEAR(std::stod(line), 0.005 * complete, 1e-9) << "row " << complete << " is the next tick";
+    }
+    EXPECT_GT(complete, 100) << "samples were delivered before the kill";
+}
+
 struct BadStart {
     const char* name;
     std::vector<std::string> arguments;

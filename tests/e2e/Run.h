@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,7 +46,8 @@ public:
     }
 
     /// Runs trembit with `arguments`, XDG_CONFIG_HOME in this folder, and the current folder here.
-    Result run(const std::vector<std::string>& arguments) const {
+    /// With `killAfterSeconds`, the run is ended with SIGKILL after that long.
+    Result run(const std::vector<std::string>& arguments, double killAfterSeconds = 0.0) const {
         const std::filesystem::path err = dir_ / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
@@ -66,6 +69,10 @@ public:
             argv.push_back(nullptr);
             execv(program.c_str(), argv.data());
             _exit(127);
+        }
+        if (killAfterSeconds > 0.0) {
+            usleep(static_cast<useconds_t>(killAfterSeconds * 1e6));
+            kill(pid, SIGKILL);
         }
         int status = 0;
         waitpid(pid, &status, 0);
