@@ -23,7 +23,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 } // namespace
 
-FileSource::FileSource(std::filesystem::path file) : file_(std::move(file)), buffer_(kBufferBytes) {
+FileSource::FileSource(std::filesystem::path file, SampleUnits units)
+    : file_(std::move(file)), units_(units), buffer_(kBufferBytes) {
     const auto fail = [this](int error) {
         throw std::runtime_error("cannot open " + file_.string() + ": " +
                                  (error != 0 ? std::generic_category().message(error) : "unreadable file"));
@@ -116,7 +117,7 @@ std::optional<Acceleration> FileSource::nextSample(double) {
         line_.clear();
         lineTooLong_ = false;
         if (kind == SampleLineKind::Sample) {
-            return sample;
+            return toG(sample, units_);
         }
         if (kind == SampleLineKind::Malformed) {
             if (malformed_++ == 0) {

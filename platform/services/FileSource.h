@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/services/SampleSource.h"
+#include "platform/services/Units.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace platform {
 
-/// Replays a file of recorded samples, one "x,y,z" line (in g, see SampleLine.h) per tick: every
+/// Replays a file of recorded samples, one "x,y,z" line (see SampleLine.h) per tick: every
 /// sample line in file order, whatever the times asked for. Blank and comment lines are passed over;
 /// a malformed line is passed over and counted, and finish() tells the user how many there were.
 ///
@@ -24,11 +25,12 @@ public:
     /// the samples down rather than freezing the window.
     static constexpr std::size_t kReadBudgetPerTick = 1 << 20;
 
-    /// Opens the file; throws std::runtime_error naming the file and the reason when it cannot be read.
-    explicit FileSource(std::filesystem::path file);
+    /// Opens the file, whose samples are in `units`; throws std::runtime_error naming the file and the
+    /// reason when it cannot be read.
+    explicit FileSource(std::filesystem::path file, SampleUnits units = SampleUnits::G);
 
-    /// The next sample line's sample; none at the end of the file, or when the budget for this tick ran
-    /// out in a stretch of non-sample lines (the reading resumes at the next tick).
+    /// The next sample line's sample, in g; none at the end of the file, or when the budget for this
+    /// tick ran out in a stretch of non-sample lines (the reading resumes at the next tick).
     std::optional<Acceleration> nextSample(double now) override;
     /// True once the whole file has been read.
     bool isExhausted() const override { return exhausted_; }
@@ -47,6 +49,7 @@ private:
     bool readLine(std::size_t& budget);
 
     std::filesystem::path file_;
+    SampleUnits units_ = SampleUnits::G;
     std::ifstream in_;
     std::vector<char> buffer_;
     std::size_t bufferBegin_ = 0; // unread bytes are buffer_[bufferBegin_, bufferEnd_)
