@@ -6,11 +6,10 @@
 #include "platform/app/InterfaceFile.h"
 #include "platform/app/JsonWriter.h"
 #include "platform/app/Script.h"
+#include "platform/app/Sources.h"
 #include "platform/backend/SdlWindow.h"
 #include "platform/gfx/Resources.h"
 #include "platform/services/Accelerometer.h"
-#include "platform/services/FileSource.h"
-#include "platform/services/SimulatedSource.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Toolbar.h"
@@ -64,24 +63,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-std::unique_ptr<SampleSource> makeSource(const std::string& source) {
-    if (source == "sim") {
-        return std::make_unique<SimulatedSource>(kSimulationSeed);
-    }
-    if (source.starts_with("file:")) {
-        const std::string path = source.substr(5);
-        if (path.empty()) {
-            throw StartError("--source file: needs a file name, e.g. file:samples.csv");
-        }
-        try {
-            return std::make_unique<FileSource>(path);
-        } catch (const std::runtime_error& error) {
-            throw StartError(error.what());
-        }
-    }
-    throw StartError("unknown source '" + source + "' (use sim or file:PATH)");
-}
 
 /// The --record file: one whole row per delivered sample, flushed at each line so a crash loses
 /// at most the row being written.
@@ -236,8 +217,14 @@ private:
         if (options_.record) {
             record_.emplace(*options_.record);
         }
-        Accelerometer& accelerometer = Accelerometer::sharedAccelerometer();
-        accelerometer.setSource(makeSource(options_.source));
+        sourceSettings_.sysfsRoot = options_.sysfsRoot;
+        sourceSettings_.units = options_.units == "ms2" ? SampleUnits::MetresPerSecondSquared : SampleUnits::G;
+        sourceSettings_.lossless = options_.headless && options_.fast;
+        try {
+            sourceSpec_ = resolveSource(parseSourceSpec(options_.source), sourceSettings_);
+        } catch (const SourceError& error) {
+            throw StartError(error.what());
+        }
 
         interfacePath_ = options_.interface.value_or(resourcePath("MainWindow.json"));
         try {
@@ -272,6 +259,17 @@ private:
         router_.emplace(*interface_.window);
 
         delegate_->applicationDidFinishLaunching(*application_);
+
+        // The source opens once the application has chosen its rate: a device is asked for it and
+        // a stream's queue holds a second's worth.
+        Accelerometer& accelerometer = Accelerometer::sharedAccelerometer();
+        std::string startMessage;
+        try {
+            accelerometer.setSource(openSource(sourceSpec_, sourceSettings_, accelerometer.updateInterval(), startMessage));
+        } catch (const SourceError& error) {
+            throw StartError(error.what());
+        }
+        std::fprintf(stderr, "%s\n", startMessage.c_str());
 
         accelerometer.setDeliveryObserver([this](double time, const Acceleration& sample) {
             lastDelivery_ = time;
@@ -564,6 +562,8 @@ private:
     }
 
     Options options_;
+    SourceSpec sourceSpec_;
+    SourceSettings sourceSettings_;
     std::filesystem::path interfacePath_;
     VirtualClock clock_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
@@ -611,6 +611,12 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
     }
     if (options.version) {
         std::printf("trembit %s\n", TREMBIT_VERSION);
+        return 0;
+    }
+    if (options.listSources) {
+        SourceSettings settings;
+        settings.sysfsRoot = options.sysfsRoot;
+        std::fputs(listSources(settings).c_str(), stdout);
         return 0;
     }
     std::setlocale(LC_CTYPE, "");

@@ -64,6 +64,15 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
 
         if (arg == "--source") {
             options.source = std::string(value());
+        } else if (arg == "--units") {
+            options.units = std::string(value());
+            if (options.units != "g" && options.units != "ms2") {
+                throw std::invalid_argument("--units takes g or ms2, not " + quoted(std::string_view(options.units)));
+            }
+        } else if (arg == "--sysfs-root") {
+            options.sysfsRoot = path();
+        } else if (arg == "--list-sources") {
+            flag(options.listSources);
         } else if (arg == "--headless") {
             flag(options.headless);
         } else if (arg == "--fullscreen") {
@@ -107,10 +116,21 @@ A strip-chart recorder for the vibrations of this machine's accelerometer.
 
 Options:
   --source SOURCE     where samples come from:
+                        auto        (default) the first IIO accelerometer, else the first
+                                    game controller with an accelerometer, else sim
+                        iio[:NAME]  a Linux IIO accelerometer (by its name), read through
+                                    /sys/bus/iio/devices; needs read access there, and
+                                    write access to set its rate
+                        controller[:INDEX]  a game controller's accelerometer (SDL); needs
+                                    access to its device (the distribution's udev rules)
+                        stdin, -    CSV lines "x,y,z" on standard input, e.g. from nc
+                        file:PATH   replay a CSV of samples "x,y,z", one per line
+                                    ('#' comments and blank lines skipped)
                         sim         a built-in simulation (the device at rest, with taps
                                     and bursts of vibration; the same every run)
-                        file:PATH   replay a CSV of samples "x,y,z" in g, one per line
-                                    ('#' comments and blank lines skipped)
+  --units g|ms2       units of file and stdin samples: g (default) or m/s^2
+  --list-sources      list the sources this machine has and exit
+  --sysfs-root DIR    look for IIO devices under DIR instead of /sys
   --headless          no window: an offscreen surface on a virtual clock
   --fullscreen        fill the whole display (also without a desktop, through SDL's
                       KMS/DRM video driver: SDL_VIDEODRIVER=kmsdrm)

@@ -10,7 +10,10 @@ namespace platform {
 
 /// The program's options, as parsed from its command line.
 struct Options {
-    std::string source = "sim";
+    std::string source = "auto";
+    std::string units = "g";
+    std::filesystem::path sysfsRoot = "/sys";
+    bool listSources = false;
     bool headless = false;
     bool fullscreen = false;
     bool fast = false;

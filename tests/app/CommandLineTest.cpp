@@ -38,12 +38,15 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCommandLine{{"--duration", "3s"}, "seconds, not '3s'"},
                     BadCommandLine{{"--fast"}, "--fast needs --headless"},
                     BadCommandLine{{"--headless=yes"}, "takes no value"},
-                    BadCommandLine{{"--record", ""}, "needs a file name"}));
+                    BadCommandLine{{"--record", ""}, "needs a file name"},
+                    BadCommandLine{{"--units", "kg"}, "--units takes g or ms2, not 'kg'"},
+                    BadCommandLine{{"--headless", "--fullscreen"}, "--fullscreen needs a window"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const platform::Options o =
         parseCommandLine({"--source", "file:a.csv", "--headless", "--fast", "--duration=2.5", "--scale", "3",
-                          "--script", "s.txt", "--record", "r.csv", "--screenshot", "p.png", "--dump-state", "d.json"});
+                          "--script", "s.txt", "--record", "r.csv", "--screenshot", "p.png", "--dump-state", "d.json",
+                          "--units", "ms2", "--sysfs-root", "/tmp/fake", "--list-sources"});
     EXPECT_EQ(o.source, "file:a.csv");
     EXPECT_TRUE(o.headless && o.fast);
     EXPECT_EQ(o.duration, 2.5);
@@ -52,7 +55,10 @@ TEST(CommandLineTest, ReadsEveryOption) {
     EXPECT_EQ(o.record, "r.csv");
     EXPECT_EQ(o.screenshot, "p.png");
     EXPECT_EQ(o.dumpState, "d.json");
-    EXPECT_EQ(parseCommandLine({}).source, "sim");
+    EXPECT_EQ(o.units, "ms2");
+    EXPECT_EQ(o.sysfsRoot, "/tmp/fake");
+    EXPECT_TRUE(o.listSources);
+    EXPECT_EQ(parseCommandLine({}).source, "auto");
 }
 
 TEST(ScriptTest, ReadsEveryVerbAndSkipsComments) {

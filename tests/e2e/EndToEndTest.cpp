@@ -18,7 +18,8 @@ json state(const Scratch& scratch, const std::string& name = "state.json") {
 }
 
 std::vector<std::string> headless(std::vector<std::string> more) {
-    std::vector<std::string> arguments = {"--headless", "--fast", "--scale", "1"};
+    // The simulation unless a test names another source: a machine's own sensor must not leak in.
+    std::vector<std::string> arguments = {"--headless", "--fast", "--scale", "1", "--source", "sim"};
     arguments.insert(arguments.end(), more.begin(), more.end());
     return arguments;
 }

@@ -102,12 +102,14 @@ $warnings"
       fail "$what: trembit --help lists $option but the manual has no item for it"
   done
 
-  # A run from another folder: silent, and the very picture the build tree draws.
+  # A run from another folder: nothing said but the source in use, and the very picture the build
+  # tree draws.
   local shot="$scratch/$what.png"
   local errors="$scratch/$what.stderr"
   (cd "$scratch/elsewhere" && "$binary" --headless --duration 1 --source sim --screenshot "$shot") 2>"$errors" ||
     fail "$what: trembit exited with status $?: $(cat "$errors")"
-  [ ! -s "$errors" ] || fail "$what: trembit wrote to standard error: $(cat "$errors")"
+  [ "$(cat "$errors")" = "trembit: source: sim (the built-in simulation)" ] ||
+    fail "$what: trembit wrote to standard error: $(cat "$errors")"
   [ -s "$shot" ] || fail "$what: trembit wrote no screenshot"
   local colours
   colours=$(identify -format '%k' "$shot") || fail "$what: the screenshot is not an image"
