@@ -70,8 +70,11 @@ public:
     /// The device's current reading, in g; none once the device is gone or when a raw channel held
     /// something other than a number (the next tick tries again).
     std::optional<Acceleration> nextSample(double now) override;
+    /// Never: a device that goes away leaves the recorder standing still, as when paused, rather
+    /// than ending the run; it was said once when it went.
+    bool isExhausted() const override { return false; }
     /// True once the device has gone away.
-    bool isExhausted() const override { return gone_; }
+    bool isGone() const { return gone_; }
     /// "iio:" and the device's name (its folder name when it has none).
     std::string description() const override;
     /// Says on stderr how many readings were skipped, if any. Says it once, however often it is called.
