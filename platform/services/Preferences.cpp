@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <iostream>
@@ -139,6 +140,17 @@ bool Preferences::synchronize() {
 void Preferences::load() {
     GError* rawError = nullptr;
     if (g_key_file_load_from_file(keyFile_.get(), file_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &rawError)) {
+        // GLib reads a key file only up to its first NUL byte, so a file of binary garbage can
+        // load as an empty store; saving would then destroy it. Such a file is no key file.
+        gchar* contents = nullptr;
+        gsize length = 0;
+        if (g_file_get_contents(file_.c_str(), &contents, &length, nullptr)) {
+            const GCharPtr owned(contents);
+            if (std::memchr(owned.get(), '\0', length) != nullptr) {
+                keyFile_.reset(g_key_file_new());
+                keepAside("it holds a NUL byte, so it is not a key file");
+            }
+        }
         return;
     }
     ErrorPtr error(rawError);

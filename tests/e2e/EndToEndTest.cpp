@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 using e2e::Scratch;
@@ -349,4 +350,83 @@ TEST(EndToEndTest, MalformedSampleLinesAreSkippedAndCounted) {
     EXPECT_EQ(rows(scratch.read("rec.csv")).size(), 3u);
     EXPECT_NE(result.err.find("3 malformed"), std::string::npos) << result.err;
     EXPECT_EQ(state(scratch)["trace"]["nextIndex"], 3);
+}
+
+// Bad input met while running: skipped, counted and said, never a crash, never lost settings.
+struct BadRunInput {
+    const char* name;
+    std::function<void(const Scratch&)> prepare;
+    std::vector<std::string> arguments;
+    const char* input; // a file in the scratch folder for standard input, or ""
+    const char* said;  // part of what standard error must say
+    int rows;          // rows expected in rec.csv
+};
+
+void PrintTo(const BadRunInput& c, std::ostream* os) { *os << c.name; }
+
+class BadRunInputTest : public testing::TestWithParam<BadRunInput> {};
+
+TEST_P(BadRunInputTest, IsSkippedCountedAndSaid) {
+    const BadRunInput& c = GetParam();
+    Scratch scratch;
+    c.prepare(scratch);
+    std::vector<std::string> arguments = headless({"--record", "rec.csv"});
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const e2e::Result result = scratch.run(arguments, 0.0, c.input);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+    EXPECT_EQ(static_cast<int>(rows(scratch.read("rec.csv")).size()), c.rows);
+}
+
+std::string tenMegabyteLine() { return std::string(10 * 1024 * 1024, '7') + "\n"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BadRunInputTest,
+    testing::Values(
+        BadRunInput{"sample_lines",
+                    [](const Scratch& s) {
+                        s.write("in.csv", "1,2\n1,2,3,4\nabc,0,0\nnan,0,0\ninf,0,0\n1e400,0,0\n0,0,-1\n");
+                    },
+                    {"--source", "file:in.csv"}, "", "skipped 6 malformed lines (first at line 1)", 1},
+        BadRunInput{"ten_megabyte_line", [](const Scratch& s) { s.write("in.csv", tenMegabyteLine() + "0,0,-1\n"); },
+                    {"--source", "file:in.csv"}, "", "skipped 1 malformed line", 1},
+        BadRunInput{"binary_stream_on_stdin",
+                    [](const Scratch& s) {
+                        std::string bytes;
+                        for (int i = 0; i < 200000; ++i) {
+                            bytes += static_cast<char>((i * 7919) % 251);
+                        }
+                        s.write("in.bin", bytes + "\n0,0,-1\n");
+                    },
+                    {"--source", "-"}, "in.bin", "malformed line", 1},
+        BadRunInput{"preference_file_of_random_bytes",
+                    [](const Scratch& s) {
+                        std::filesystem::create_directories(s / "config/trembit");
+                        std::string bytes;
+                        for (int i = 0; i < 4096; ++i) {
+                            bytes += static_cast<char>((i * 104729) % 256);
+                        }
+                        s.write("config/trembit/preferences.conf", bytes);
+                        s.write("in.csv", "0,0,-1\n");
+                    },
+                    {"--source", "file:in.csv"}, "", "preferences.conf.bad", 1},
+        BadRunInput{"unwritable_preference_folder",
+                    [](const Scratch& s) {
+                        s.write("config", "a file where the folder should be");
+                        s.write("script.txt", "tap settings\nwait 1.2\nselect axis 2\ntap settings\nwait 1.2\n"
+                                              "dump-state state.json\n");
+                    },
+                    {"--script", "script.txt"}, "", "cannot save", 95}),
+    [](const testing::TestParamInfo<BadRunInput>& info) { return info.param.name; });
+
+// A save that cannot be written still sets the fields, and the program runs on.
+TEST(EndToEndTest, UnwritablePreferencesStillChangeTheSettings) {
+    Scratch scratch;
+    scratch.write("config", "a file where the folder should be");
+    scratch.write("script.txt", "tap settings\nwait 1.2\nselect axis 2\ntap settings\nwait 1.2\n");
+    const e2e::Result result = scratch.run(headless({"--script", "script.txt", "--dump-state", "state.json"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(state(scratch)["settings"]["axis"], 2);
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << "the source, and the failed save once:\n"
+                                                                         << result.err;
 }

@@ -47,7 +47,9 @@ public:
 
     /// Runs trembit with `arguments`, XDG_CONFIG_HOME in this folder, and the current folder here.
     /// With `killAfterSeconds`, the run is ended with SIGKILL after that long.
-    Result run(const std::vector<std::string>& arguments, double killAfterSeconds = 0.0) const {
+    /// `input`, when given, names a file in this folder that becomes standard input.
+    Result run(const std::vector<std::string>& arguments, double killAfterSeconds = 0.0,
+               const std::string& input = "") const {
         const std::filesystem::path err = dir_ / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
@@ -57,6 +59,9 @@ public:
                 _exit(127);
             }
             if (!freopen(err.c_str(), "w", stderr)) {
+                _exit(127);
+            }
+            if (!input.empty() && !freopen((dir_ / input).c_str(), "r", stdin)) {
                 _exit(127);
             }
             std::vector<char*> argv;
