@@ -23,26 +23,26 @@ std::optional<int> parseIndex(const std::string& text) {
     return value;
 }
 
-std::string describe(const SourceSpec& spec) {
-    switch (spec.kind) {
+std::string describe(const SourceSpec& choice) {
+    switch (choice.kind) {
     case SourceSpec::Kind::Simulation:
         return "sim";
     case SourceSpec::Kind::File:
-        return "file:" + spec.argument;
+        return "file:" + choice.argument;
     case SourceSpec::Kind::Stdin:
         return "stdin";
     case SourceSpec::Kind::Iio:
-        return spec.argument.empty() ? "iio" : "iio:" + spec.argument;
+        return choice.argument.empty() ? "iio" : "iio:" + choice.argument;
     case SourceSpec::Kind::Controller:
-        return spec.argument.empty() ? "controller" : "controller:" + spec.argument;
+        return choice.argument.empty() ? "controller" : "controller:" + choice.argument;
     case SourceSpec::Kind::Auto:
         break;
     }
     return "auto";
 }
 
-std::optional<int> controllerIndex(const SourceSpec& spec) {
-    return spec.argument.empty() ? std::nullopt : parseIndex(spec.argument);
+std::optional<int> controllerIndex(const SourceSpec& choice) {
+    return choice.argument.empty() ? std::nullopt : parseIndex(choice.argument);
 }
 
 } // namespace
@@ -81,8 +81,8 @@ SourceSpec parseSourceSpec(const std::string& text) {
                       "' (use auto, sim, file:PATH, stdin or -, iio[:NAME], controller[:INDEX])");
 }
 
-SourceSpec resolveSource(const SourceSpec& spec, const SourceSettings& settings) {
-    switch (spec.kind) {
+SourceSpec resolveSource(const SourceSpec& choice, const SourceSettings& settings) {
+    switch (choice.kind) {
     case SourceSpec::Kind::Auto: {
         if (!IioSource::findAccelerometers(settings.sysfsRoot).empty()) {
             return SourceSpec{SourceSpec::Kind::Iio, ""};
@@ -95,61 +95,61 @@ SourceSpec resolveSource(const SourceSpec& spec, const SourceSettings& settings)
         return SourceSpec{SourceSpec::Kind::Simulation, ""};
     }
     case SourceSpec::Kind::File:
-        if (access(spec.argument.c_str(), R_OK) != 0) {
+        if (access(choice.argument.c_str(), R_OK) != 0) {
             // Opening says why (missing, unreadable, a folder), in the source's own words.
             try {
-                FileSource probe(spec.argument, settings.units);
+                FileSource probe(choice.argument, settings.units);
             } catch (const std::runtime_error& error) {
                 throw SourceError(error.what());
             }
         }
-        return spec;
+        return choice;
     case SourceSpec::Kind::Iio: {
         const std::vector<IioDevice> devices = IioSource::findAccelerometers(settings.sysfsRoot);
         const bool found = std::any_of(devices.begin(), devices.end(), [&](const IioDevice& device) {
-            return spec.argument.empty() || device.name == spec.argument;
+            return choice.argument.empty() || device.name == choice.argument;
         });
         if (!found) {
-            throw SourceError(spec.argument.empty()
+            throw SourceError(choice.argument.empty()
                                   ? "no IIO accelerometer under " + (settings.sysfsRoot / "bus/iio/devices").string()
-                                  : "no IIO accelerometer named '" + spec.argument + "' under " +
+                                  : "no IIO accelerometer named '" + choice.argument + "' under " +
                                         (settings.sysfsRoot / "bus/iio/devices").string());
         }
-        return spec;
+        return choice;
     }
     case SourceSpec::Kind::Controller:
     case SourceSpec::Kind::Simulation:
     case SourceSpec::Kind::Stdin:
         break;
     }
-    return spec;
+    return choice;
 }
 
-std::unique_ptr<SampleSource> openSource(const SourceSpec& spec, const SourceSettings& settings,
+std::unique_ptr<SampleSource> openSource(const SourceSpec& choice, const SourceSettings& settings,
                                          double updateInterval, std::string& startMessage) {
     try {
-        switch (spec.kind) {
+        switch (choice.kind) {
         case SourceSpec::Kind::Simulation:
             startMessage = "trembit: source: sim (the built-in simulation)";
             return std::make_unique<SimulatedSource>(settings.simulationSeed);
         case SourceSpec::Kind::File:
-            startMessage = "trembit: source: file:" + spec.argument;
-            return std::make_unique<FileSource>(spec.argument, settings.units);
+            startMessage = "trembit: source: file:" + choice.argument;
+            return std::make_unique<FileSource>(choice.argument, settings.units);
         case SourceSpec::Kind::Stdin:
             startMessage = "trembit: source: stdin";
             return std::make_unique<StdinSource>(STDIN_FILENO, settings.units, settings.lossless, updateInterval);
         case SourceSpec::Kind::Iio: {
-            auto source = std::make_unique<IioSource>(
-                settings.sysfsRoot, spec.argument.empty() ? std::nullopt : std::optional<std::string>(spec.argument),
+            auto opened = std::make_unique<IioSource>(
+                settings.sysfsRoot, choice.argument.empty() ? std::nullopt : std::optional<std::string>(choice.argument),
                 1.0 / updateInterval);
-            startMessage = source->startMessage();
-            return source;
+            startMessage = opened->startMessage();
+            return opened;
         }
         case SourceSpec::Kind::Controller: {
-            auto source = std::make_unique<ControllerSource>(std::make_unique<SdlControllerDevices>(),
-                                                             controllerIndex(spec));
-            startMessage = source->startMessage();
-            return source;
+            auto opened = std::make_unique<ControllerSource>(std::make_unique<SdlControllerDevices>(),
+                                                             controllerIndex(choice));
+            startMessage = opened->startMessage();
+            return opened;
         }
         case SourceSpec::Kind::Auto:
             break;
@@ -159,7 +159,7 @@ std::unique_ptr<SampleSource> openSource(const SourceSpec& spec, const SourceSet
     } catch (const std::runtime_error& error) {
         throw SourceError(error.what());
     }
-    throw SourceError("the source '" + describe(spec) + "' was not settled before opening");
+    throw SourceError("the source '" + describe(choice) + "' was not settled before opening");
 }
 
 std::string listSources(const SourceSettings& settings) {

@@ -38,12 +38,12 @@ struct SourceSettings {
 /// Settles "auto" (the first IIO accelerometer, else the first game controller with an
 /// accelerometer, else the simulation) and checks that the source can be had, so that a bad
 /// source stops the program before anything is shown. Throws SourceError.
-SourceSpec resolveSource(const SourceSpec& spec, const SourceSettings& settings);
+SourceSpec resolveSource(const SourceSpec& choice, const SourceSettings& settings);
 
 /// Opens a resolved source for samples every `updateInterval` seconds. `startMessage` receives
 /// the line(s) to say once at start (the source in use and, for a device, its real rate).
 /// Throws SourceError.
-std::unique_ptr<SampleSource> openSource(const SourceSpec& spec, const SourceSettings& settings,
+std::unique_ptr<SampleSource> openSource(const SourceSpec& choice, const SourceSettings& settings,
                                          double updateInterval, std::string& startMessage);
 
 /// The text of --list-sources: what this machine offers.
