@@ -1,6 +1,7 @@
 #include "platform/ui/SegmentedControl.h"
 
 #include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/Shapes.h"
 #include "platform/gfx/Text.h"
 
 #include <algorithm>
@@ -24,21 +25,6 @@ constexpr double kLineWidthPoints = 1.0;
 constexpr float kTitlePointSize = 13.0f;
 // Titles keep clear of the dividers by this much on each side.
 constexpr float kTitleInsetPoints = 4.0f;
-
-void setSource(cairo_t* cr, const Color& c, double alpha = 1.0) {
-    cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha * alpha);
-}
-
-void roundedRectangle(cairo_t* cr, double x, double y, double width, double height, double radius) {
-    const double r = std::min({radius, width / 2.0, height / 2.0});
-    constexpr double kQuarter = std::numbers::pi / 2.0;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + width - r, y + r, r, -kQuarter, 0.0);
-    cairo_arc(cr, x + width - r, y + height - r, r, 0.0, kQuarter);
-    cairo_arc(cr, x + r, y + height - r, r, kQuarter, 2.0 * kQuarter);
-    cairo_arc(cr, x + r, y + r, r, 2.0 * kQuarter, 3.0 * kQuarter);
-    cairo_close_path(cr);
-}
 
 // The nearest x on the device pixel grid, so fills and dividers end on whole pixels.
 double snapX(cairo_t* cr, double x) {
@@ -113,8 +99,8 @@ void SegmentedControl::drawRect(GraphicsContext& context, const Rect&) {
     const double inset = kLineWidthPoints / 2.0;
     const double outlineWidth = area.size.width - kLineWidthPoints;
     const double outlineHeight = area.size.height - kLineWidthPoints;
-    roundedRectangle(cr, inset, inset, outlineWidth, outlineHeight, kCornerRadiusPoints);
-    setSource(cr, kBackground);
+    addRoundedRectangle(cr, inset, inset, outlineWidth, outlineHeight, kCornerRadiusPoints);
+    setSourceColor(cr, kBackground);
     cairo_fill_preserve(cr);
     {
         CairoSaveGuard clipGuard(cr);
@@ -124,17 +110,18 @@ void SegmentedControl::drawRect(GraphicsContext& context, const Rect&) {
             const double left = snapX(cr, segment.minX());
             const double right = snapX(cr, segment.maxX());
             cairo_rectangle(cr, left, 0.0, right - left, area.size.height);
-            setSource(cr, color, alpha);
+            setSourceColor(cr, color, alpha);
             cairo_fill(cr);
         };
-        const bool hasSelection = selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < titles_.size();
+        const bool hasSelection =
+            selectedIndex_ >= 0 && static_cast<std::size_t>(selectedIndex_) < titles_.size();
         if (hasSelection) {
             fillSegment(static_cast<std::size_t>(selectedIndex_), kTint, 1.0);
         }
         if (pressedIndex_ != kNoSegment && pressedIndex_ != selectedIndex_) {
             fillSegment(static_cast<std::size_t>(pressedIndex_), kTint, kPressedTintAlpha);
         }
-        setSource(cr, kTint);
+        setSourceColor(cr, kTint);
         for (std::size_t i = 1; i < titles_.size(); ++i) {
             // Centred on the boundary and widened to whole pixels: one solid column at scale 1.
             const double boundary = frameForSegment(i).minX();
@@ -144,8 +131,8 @@ void SegmentedControl::drawRect(GraphicsContext& context, const Rect&) {
         }
         cairo_fill(cr);
     }
-    roundedRectangle(cr, inset, inset, outlineWidth, outlineHeight, kCornerRadiusPoints);
-    setSource(cr, kTint);
+    addRoundedRectangle(cr, inset, inset, outlineWidth, outlineHeight, kCornerRadiusPoints);
+    setSourceColor(cr, kTint);
     cairo_set_line_width(cr, kLineWidthPoints);
     cairo_stroke(cr);
 

@@ -1,6 +1,7 @@
 #include "platform/ui/Toolbar.h"
 
 #include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/Shapes.h"
 #include "platform/gfx/Text.h"
 
 #include <algorithm>
@@ -51,24 +52,12 @@ constexpr double kButtonCornerRadiusPoints = 5.0;
 constexpr double kLineWidthPoints = 1.0;
 constexpr double kDisabledAlpha = 0.4;
 
-void setSource(cairo_t* cr, const Color& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha); }
-
-void roundedRectangle(cairo_t* cr, double x, double y, double width, double height, double radius) {
-    const double r = std::min({radius, width / 2.0, height / 2.0});
-    constexpr double kQuarter = std::numbers::pi / 2.0;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + width - r, y + r, r, -kQuarter, 0.0);
-    cairo_arc(cr, x + width - r, y + height - r, r, 0.0, kQuarter);
-    cairo_arc(cr, x + r, y + height - r, r, kQuarter, 2.0 * kQuarter);
-    cairo_arc(cr, x + r, y + r, r, 2.0 * kQuarter, 3.0 * kQuarter);
-    cairo_close_path(cr);
-}
-
 // Fills the current path with a top-to-bottom gradient between y0 and y1 and clears the path.
 void fillVerticalGradient(cairo_t* cr, double y0, double y1, const Color& top, const Color& bottom) {
     const CairoPatternPtr gradient(cairo_pattern_create_linear(0.0, y0, 0.0, y1));
     cairo_pattern_add_color_stop_rgba(gradient.get(), 0.0, top.red, top.green, top.blue, top.alpha);
-    cairo_pattern_add_color_stop_rgba(gradient.get(), 1.0, bottom.red, bottom.green, bottom.blue, bottom.alpha);
+    cairo_pattern_add_color_stop_rgba(gradient.get(), 1.0, bottom.red, bottom.green, bottom.blue,
+                                      bottom.alpha);
     cairo_set_source(cr, gradient.get());
     cairo_fill(cr);
 }
@@ -97,7 +86,8 @@ void drawTitle(cairo_t* cr, const std::string& title, const Rect& frame) {
                    frame.size.width - Toolbar::kTitlePaddingPoints, frame.size.height);
     TextStyle shadow = style;
     shadow.color = kTitleShadow;
-    drawText(cr, title, Rect(box.minX(), box.minY() + kTitleShadowOffsetPoints, box.size.width, box.size.height),
+    drawText(cr, title,
+             Rect(box.minX(), box.minY() + kTitleShadowOffsetPoints, box.size.width, box.size.height),
              shadow);
     drawText(cr, title, box, style);
 }
@@ -105,9 +95,9 @@ void drawTitle(cairo_t* cr, const std::string& title, const Rect& frame) {
 void drawButton(cairo_t* cr, const BarButtonItem& item, const Rect& frame, bool pressed) {
     if (item.style() == BarButtonItemStyle::Plain) {
         if (pressed) {
-            roundedRectangle(cr, frame.minX(), frame.minY(), frame.size.width, frame.size.height,
-                             kButtonCornerRadiusPoints);
-            setSource(cr, kPlainPressed);
+            addRoundedRectangle(cr, frame.minX(), frame.minY(), frame.size.width, frame.size.height,
+                                kButtonCornerRadiusPoints);
+            setSourceColor(cr, kPlainPressed);
             cairo_fill(cr);
         }
         drawTitle(cr, item.title(), frame);
@@ -122,11 +112,11 @@ void drawButton(cairo_t* cr, const BarButtonItem& item, const Rect& frame, bool 
     const double height = frame.size.height - kLineWidthPoints;
     cairo_set_line_width(cr, kLineWidthPoints);
 
-    roundedRectangle(cr, x, y + kLineWidthPoints, width, height, kButtonCornerRadiusPoints);
-    setSource(cr, kButtonEtch);
+    addRoundedRectangle(cr, x, y + kLineWidthPoints, width, height, kButtonCornerRadiusPoints);
+    setSourceColor(cr, kButtonEtch);
     cairo_stroke(cr);
 
-    roundedRectangle(cr, x, y, width, height, kButtonCornerRadiusPoints);
+    addRoundedRectangle(cr, x, y, width, height, kButtonCornerRadiusPoints);
     fillVerticalGradient(cr, frame.minY(), frame.maxY(), pressed ? colors.pressedTop : colors.top,
                          pressed ? colors.pressedBottom : colors.bottom);
 
@@ -134,12 +124,12 @@ void drawButton(cairo_t* cr, const BarButtonItem& item, const Rect& frame, bool 
         const double glossY = frame.minY() + 1.5 * kLineWidthPoints;
         cairo_move_to(cr, x + kButtonCornerRadiusPoints - 1.0, glossY);
         cairo_line_to(cr, x + width - kButtonCornerRadiusPoints + 1.0, glossY);
-        setSource(cr, kButtonGloss);
+        setSourceColor(cr, kButtonGloss);
         cairo_stroke(cr);
     }
 
-    roundedRectangle(cr, x, y, width, height, kButtonCornerRadiusPoints);
-    setSource(cr, colors.border);
+    addRoundedRectangle(cr, x, y, width, height, kButtonCornerRadiusPoints);
+    setSourceColor(cr, colors.border);
     cairo_stroke(cr);
 
     drawTitle(cr, item.title(), frame);
@@ -150,7 +140,8 @@ void drawButton(cairo_t* cr, const BarButtonItem& item, const Rect& frame, bool 
 BarButtonItem::BarButtonItem(std::string title, BarButtonItemStyle style, std::function<void()> action)
     : title_(std::move(title)), style_(style), action_(std::move(action)) {}
 
-BarButtonItem::BarButtonItem(BarButtonSystemItem item) : flexibleSpace_(item == BarButtonSystemItem::FlexibleSpace) {}
+BarButtonItem::BarButtonItem(BarButtonSystemItem item)
+    : flexibleSpace_(item == BarButtonSystemItem::FlexibleSpace) {}
 
 void BarButtonItem::setTitle(std::string title) {
     if (title != title_) {
@@ -231,7 +222,8 @@ std::vector<Rect> Toolbar::itemFrames() const {
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (items_[i]->isFlexibleSpace()) {
                 ++seen;
-                widths[i] = seen == flexibleCount ? leftOver - share * static_cast<float>(flexibleCount - 1) : share;
+                widths[i] =
+                    seen == flexibleCount ? leftOver - share * static_cast<float>(flexibleCount - 1) : share;
             }
         }
     }
@@ -265,10 +257,10 @@ void Toolbar::drawRect(GraphicsContext& context, const Rect&) {
     cairo_rectangle(cr, 0.0, 0.0, area.size.width, area.size.height);
     fillVerticalGradient(cr, 0.0, area.size.height, kBarTop, kBarBottom);
     cairo_rectangle(cr, 0.0, 0.0, area.size.width, kLineWidthPoints);
-    setSource(cr, kBarHairline);
+    setSourceColor(cr, kBarHairline);
     cairo_fill(cr);
     cairo_rectangle(cr, 0.0, kLineWidthPoints, area.size.width, kLineWidthPoints);
-    setSource(cr, kBarHighlight);
+    setSourceColor(cr, kBarHighlight);
     cairo_fill(cr);
 
     const std::vector<Rect> frames = itemFrames();
@@ -342,6 +334,8 @@ void Toolbar::touchesEnded(Point pointInSelf, bool inside) {
     }
 }
 
-void Toolbar::touchesCancelled() { setPressed(std::nullopt, false); }
+void Toolbar::touchesCancelled() {
+    setPressed(std::nullopt, false);
+}
 
 } // namespace platform
