@@ -9,6 +9,7 @@ if(TREMBIT_BUILD_TOOLS)
   pkg_check_modules(CAIRO_SVG REQUIRED IMPORTED_TARGET cairo-svg)
   add_executable(draw_icon ${PROJECT_SOURCE_DIR}/tools/draw_icon.cpp)
   target_link_libraries(draw_icon PRIVATE PkgConfig::CAIRO_SVG)
+  target_include_directories(draw_icon PRIVATE ${PROJECT_SOURCE_DIR})
 endif()
 
 # The program finds its resources at <executable>/../share/trembit, so the two folders must keep

@@ -8,6 +8,8 @@
 // The output is deterministic: no clocks, no randomness, no fonts.
 
 #include <algorithm>
+#include "platform/gfx/CairoPtr.h"
+
 #include <cairo.h>
 #include <cstdint>
 #include <cstdio>
@@ -17,18 +19,10 @@
 
 namespace {
 
-struct SurfaceDeleter {
-    void operator()(cairo_surface_t* s) const noexcept { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-    void operator()(cairo_t* cr) const noexcept { cairo_destroy(cr); }
-};
-struct PatternDeleter {
-    void operator()(cairo_pattern_t* p) const noexcept { cairo_pattern_destroy(p); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using Context = std::unique_ptr<cairo_t, ContextDeleter>;
-using Pattern = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
+// The project's one home of Cairo handles; only its header is used here.
+using Surface = platform::CairoSurfacePtr;
+using Context = platform::CairoContextPtr;
+using Pattern = platform::CairoPatternPtr;
 
 constexpr double kScale = 3.0;
 

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <cairo-svg.h>
+#include "platform/gfx/CairoPtr.h"
+
 #include <cairo.h>
 #include <cmath>
 #include <cstdio>
@@ -21,18 +23,10 @@
 
 namespace {
 
-struct SurfaceDeleter {
-    void operator()(cairo_surface_t* s) const noexcept { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-    void operator()(cairo_t* cr) const noexcept { cairo_destroy(cr); }
-};
-struct PatternDeleter {
-    void operator()(cairo_pattern_t* p) const noexcept { cairo_pattern_destroy(p); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using Context = std::unique_ptr<cairo_t, ContextDeleter>;
-using Pattern = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
+// The project's one home of Cairo handles; only its header is used here.
+using Surface = platform::CairoSurfacePtr;
+using Context = platform::CairoContextPtr;
+using Pattern = platform::CairoPatternPtr;
 
 constexpr double kPi = 3.14159265358979323846;
 
