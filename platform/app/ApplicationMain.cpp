@@ -46,7 +46,6 @@ constexpr double kIdleTickBatch = 0.25;
 constexpr std::size_t kRunButtonIndex = 0;
 constexpr std::size_t kSettingsButtonIndex = 2;
 constexpr double kFrameInterval = 1.0 / 60.0;
-constexpr std::uint64_t kSimulationSeed = 1;
 constexpr double kForever = std::numeric_limits<double>::infinity();
 
 // Set by SIGINT and SIGTERM; the main loop ends the run cleanly when it sees it.
