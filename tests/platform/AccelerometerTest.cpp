@@ -8,12 +8,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -27,51 +26,41 @@ namespace fs = std::filesystem;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Answers poll n (0-based) with (n, 0, -1) unless a script says otherwise; exhausted after `limit`.
-class ScriptedSource final : public platform::SampleSource {
-public:
-    explicit ScriptedSource(std::vector<Acceleration> script = {}, std::size_t limit = SIZE_MAX)
-        : script_(std::move(script)), limit_(limit) {}
+bool same(const Acceleration& a, const Acceleration& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+// Without a script, answers poll n (0-based) with (n, 0, -1) for ever; with one, plays it and is then
+// exhausted.
+struct ScriptedSource final : platform::SampleSource {
+    explicit ScriptedSource(std::vector<Acceleration> s) : script(std::move(s)) {}
     std::optional<Acceleration> nextSample(double now) override {
         times.push_back(now);
         const std::size_t n = times.size() - 1;
-        return n < script_.size() ? script_[n] : Acceleration{static_cast<double>(n), 0.0, -1.0};
+        return n < script.size() ? script[n] : Acceleration{static_cast<double>(n), 0.0, -1.0};
     }
-    bool isExhausted() const override { return times.size() >= limit_; }
+    bool isExhausted() const override { return !script.empty() && times.size() >= script.size(); }
     std::string description() const override { return "scripted"; }
 
+    std::vector<Acceleration> script;
     std::vector<double> times;
-
-private:
-    std::vector<Acceleration> script_;
-    std::size_t limit_;
 };
 
-struct RecordingDelegate final : platform::AccelerometerDelegate {
+// An accelerometer wired to a scripted source, with the test as its delegate and an observer that keeps
+// the tick times, driven by a virtual clock.
+class AccelerometerTest : public testing::Test, public platform::AccelerometerDelegate {
+protected:
     void accelerometerDidAccelerate(Accelerometer&, const Acceleration& acceleration) override {
         samples.push_back(acceleration);
-        if (onSample) {
-            onSample();
-        }
     }
-    std::vector<Acceleration> samples;
-    std::function<void()> onSample;
-};
-
-// An accelerometer wired to a scripted source, a recording delegate and an observer that keeps the
-// tick times, driven by a virtual clock.
-class AccelerometerTest : public testing::Test {
-protected:
-    ScriptedSource& useSource(std::vector<Acceleration> script = {}, std::size_t limit = SIZE_MAX) {
-        auto source = std::make_unique<ScriptedSource>(std::move(script), limit);
+    ScriptedSource& useSource(std::vector<Acceleration> script = {}) {
+        auto source = std::make_unique<ScriptedSource>(std::move(script));
         ScriptedSource& raw = *source;
         accelerometer.setSource(std::move(source));
-        return raw;
-    }
-    void SetUp() override {
-        accelerometer.setDelegate(&delegate);
+        accelerometer.setDelegate(this);
         accelerometer.setDeliveryObserver(
             [this](double time, const Acceleration&) { observed.push_back(time); });
+        return raw;
     }
     void runTo(double time) {
         clock.advanceTo(time);
@@ -80,7 +69,7 @@ protected:
 
     platform::VirtualClock clock;
     Accelerometer accelerometer;
-    RecordingDelegate delegate;
+    std::vector<Acceleration> samples;
     std::vector<double> observed;
 };
 
@@ -95,12 +84,12 @@ TEST_F(AccelerometerTest, LateFramesStillDeliverEveryTickOnTheExactGrid) {
     for (int frame = 1; clock.now() < end; ++frame) {
         runTo(std::min(end, clock.now() + (frame % 40 == 0 ? 0.3 : 0.0167)));
     }
-    ASSERT_EQ(delegate.samples.size(), 2000u);
+    ASSERT_EQ(samples.size(), 2000u);
     ASSERT_EQ(observed.size(), 2000u);
     for (std::size_t i = 0; i < observed.size(); ++i) {
         ASSERT_EQ(observed[i], origin + static_cast<double>(i + 1) * kInterval) << "tick " << i + 1;
         ASSERT_EQ(source.times[i], observed[i]) << "tick " << i + 1;
-        ASSERT_EQ(delegate.samples[i].x, static_cast<double>(i)) << "delivered out of order";
+        ASSERT_EQ(samples[i].x, static_cast<double>(i)) << "delivered out of order";
     }
     EXPECT_EQ(accelerometer.missedTicks(), 0u);
     EXPECT_EQ(accelerometer.nextTickTime(), origin + 2001.0 * kInterval);
@@ -113,7 +102,6 @@ TEST_F(AccelerometerTest, CatchUpAfterASuspendIsCappedAndCountedAsMissed) {
     runTo(60.0);
     EXPECT_EQ(accelerometer.deliveredCount(), 2000u);
     EXPECT_EQ(accelerometer.missedTicks(), 10000u);
-    EXPECT_EQ(source.times.back(), 2000.0 * 0.005);
     EXPECT_EQ(accelerometer.nextTickTime(), 12001.0 * 0.005);
     runTo(12001.0 * 0.005);
     EXPECT_EQ(accelerometer.deliveredCount(), 2001u);
@@ -124,7 +112,6 @@ TEST_F(AccelerometerTest, NothingIsPolledOrDeliveredWithoutAStartedDelegateAndSo
     ScriptedSource& source = useSource();
     runTo(1.0); // not started
     EXPECT_EQ(accelerometer.nextTickTime(), std::nullopt);
-
     accelerometer.start(clock.now());
     accelerometer.setDelegate(nullptr);
     EXPECT_EQ(accelerometer.nextTickTime(), std::nullopt);
@@ -133,59 +120,32 @@ TEST_F(AccelerometerTest, NothingIsPolledOrDeliveredWithoutAStartedDelegateAndSo
     EXPECT_EQ(accelerometer.missedTicks(), 0u);
 
     // The ticks that passed unheard are not owed to a new delegate.
-    accelerometer.setDelegate(&delegate);
+    accelerometer.setDelegate(this);
     EXPECT_EQ(accelerometer.nextTickTime(), 1.0 + 41.0 * accelerometer.updateInterval());
     accelerometer.setSource(nullptr);
     EXPECT_EQ(accelerometer.nextTickTime(), std::nullopt);
     runTo(3.0);
-    EXPECT_TRUE(delegate.samples.empty());
-    EXPECT_TRUE(observed.empty());
+    EXPECT_TRUE(samples.empty());
 }
 
 TEST_F(AccelerometerTest, NonFiniteSamplesNeverReachTheDelegate) {
-    std::vector<Acceleration> script;
-    for (const double bad : {kNaN, kInf, -kInf}) {
-        script.push_back({bad, 0.0, -1.0});
-        script.push_back({0.0, bad, -1.0});
-        script.push_back({0.0, 0.0, bad});
-        script.push_back({0.5, 0.5, 0.5});
-    }
-    useSource(script, script.size());
+    const std::vector<Acceleration> script = {
+        {kNaN, 0.0, -1.0}, {0.5, 0.5, 0.5}, {0.0, kInf, -1.0}, {0.0, 0.0, -kInf}};
+    useSource(script);
     accelerometer.start(0.0);
     runTo(10.0);
-    EXPECT_EQ(accelerometer.refusedCount(), 9u);
-    EXPECT_EQ(accelerometer.deliveredCount(), 3u);
-    ASSERT_EQ(delegate.samples.size(), 3u);
-    for (const Acceleration& sample : delegate.samples) {
-        EXPECT_EQ(sample.x, 0.5);
-    }
-    EXPECT_EQ(observed.size(), 3u) << "the observer must see only what the delegate saw";
+    EXPECT_EQ(accelerometer.refusedCount(), 3u);
+    ASSERT_EQ(samples.size(), 1u);
+    EXPECT_EQ(samples[0].x, 0.5);
+    EXPECT_EQ(observed.size(), 1u) << "the observer must see only what the delegate saw";
     EXPECT_EQ(accelerometer.nextTickTime(), std::nullopt) << "exhausted source";
 }
 
-TEST_F(AccelerometerTest, ObserverFollowsTheDelegateWhichMayStopDeliveries) {
-    useSource();
-    std::vector<std::string> log;
-    delegate.onSample = [&] {
-        log.push_back("delegate");
-        if (delegate.samples.size() == 2) {
-            accelerometer.setDelegate(nullptr);
-        }
-    };
-    accelerometer.setDeliveryObserver([&](double, const Acceleration&) { log.push_back("observer"); });
-    accelerometer.start(0.0);
-    runTo(1.0);
-    EXPECT_EQ(log, (std::vector<std::string>{"delegate", "observer", "delegate", "observer"}));
-}
-
 TEST_F(AccelerometerTest, IntervalChangesRestartTheGridAtTheLastTick) {
-    EXPECT_EQ(accelerometer.updateInterval(), Accelerometer::kDefaultUpdateInterval);
     for (const double ignored : {0.0, -0.1, kNaN, kInf}) {
         accelerometer.setUpdateInterval(ignored);
         EXPECT_EQ(accelerometer.updateInterval(), Accelerometer::kDefaultUpdateInterval) << ignored;
     }
-    accelerometer.setUpdateInterval(1e-9);
-    EXPECT_EQ(accelerometer.updateInterval(), Accelerometer::kMinimumUpdateInterval);
 
     useSource();
     accelerometer.setUpdateInterval(0.1);
@@ -195,72 +155,42 @@ TEST_F(AccelerometerTest, IntervalChangesRestartTheGridAtTheLastTick) {
     accelerometer.setUpdateInterval(0.1);
     runTo(0.25);
     accelerometer.setUpdateInterval(0.05);
-    EXPECT_EQ(accelerometer.nextTickTime(), 0.2 + 0.05);
     runTo(0.31);
     EXPECT_EQ(observed, (std::vector<double>{0.1, 0.2, 0.2 + 0.05, 0.2 + 2.0 * 0.05}));
 }
 
-TEST(SimulatedSourceTest, SameSeedSameSamplesAtWhateverTimesAsked) {
-    SimulatedSource first(42);
-    SimulatedSource again(42);
-    SimulatedSource backwards(42);
-    SimulatedSource other(43);
-    constexpr int kTicks = 40 * 30;
+// Two minutes at 200 per second: the same seed gives the same run whatever order the times are asked
+// in, and the run rests at one g down with a little noise and a few taps and bursts.
+TEST(SimulatedSourceTest, SameSeedSameRunRestingAtOneGDownWithOccasionalShakes) {
+    SimulatedSource first(42), backwards(42), other(43);
+    constexpr int kTicks = 200 * 120;
     std::vector<Acceleration> reversed(kTicks);
     for (int k = kTicks; k-- > 0;) {
-        reversed[static_cast<std::size_t>(k)] = *backwards.nextSample(k / 40.0);
+        reversed[static_cast<std::size_t>(k)] = *backwards.nextSample(k / 200.0);
     }
-    int differences = 0;
+    double sumZ = 0.0, largest = 0.0, restSquares = 0.0;
+    int differences = 0, atRest = 0, shaken = 0;
     for (int k = 0; k < kTicks; ++k) {
-        const Acceleration a = *first.nextSample(k / 40.0);
-        const Acceleration b = *again.nextSample(k / 40.0);
-        const Acceleration& c = reversed[static_cast<std::size_t>(k)];
-        ASSERT_TRUE(a.x == b.x && a.y == b.y && a.z == b.z) << "tick " << k;
-        ASSERT_TRUE(a.x == c.x && a.y == c.y && a.z == c.z) << "tick " << k << " depends on earlier asks";
-        const Acceleration d = *other.nextSample(k / 40.0);
-        differences += (a.x != d.x || a.y != d.y || a.z != d.z) ? 1 : 0;
+        const Acceleration a = *first.nextSample(k / 200.0);
+        ASSERT_TRUE(same(a, reversed[static_cast<std::size_t>(k)])) << "tick " << k;
+        differences += same(a, *other.nextSample(k / 200.0)) ? 0 : 1;
+        const double deviation = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z + 1.0)});
+        sumZ += a.z;
+        largest = std::max(largest, deviation);
+        shaken += deviation > 0.03 ? 1 : 0;
+        // The noise stays within 2 * sqrt(3) deviations (a sum of four uniforms): nearer is at rest.
+        if (deviation < 0.014) {
+            restSquares += a.x * a.x;
+            ++atRest;
+        }
     }
     EXPECT_EQ(differences, kTicks) << "another seed should give another run";
     EXPECT_EQ(first.nextSample(kNaN), std::nullopt);
-}
-
-TEST(SimulatedSourceTest, RestsAtOneGDownWithNoiseAndOccasionalShakes) {
-    for (const std::uint64_t seed : {1u, 2u, 1234567u}) {
-        SimulatedSource source(seed);
-        constexpr int kTicks = 200 * 120;
-        // The noise stays within 2 * sqrt(3) standard deviations (a sum of four uniforms), so a sample
-        // closer to rest than that is undisturbed by any tap or burst.
-        constexpr double kNoiseBound = 0.014;
-        double sum[3] = {};
-        double largest = 0.0;
-        double restSquares = 0.0;
-        int atRest = 0;
-        int shaken = 0;
-        for (int k = 0; k < kTicks; ++k) {
-            const Acceleration a = *source.nextSample(k / 200.0);
-            sum[0] += a.x;
-            sum[1] += a.y;
-            sum[2] += a.z;
-            const double deviation = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z + 1.0)});
-            largest = std::max(largest, deviation);
-            shaken += deviation > 0.03 ? 1 : 0;
-            if (deviation < kNoiseBound) {
-                restSquares += a.x * a.x;
-                ++atRest;
-            }
-        }
-        EXPECT_NEAR(sum[0] / kTicks, 0.0, 0.002) << "seed " << seed;
-        EXPECT_NEAR(sum[1] / kTicks, 0.0, 0.002) << "seed " << seed;
-        EXPECT_NEAR(sum[2] / kTicks, -1.0, 0.002) << "seed " << seed;
-        EXPECT_GT(atRest, kTicks * 6 / 10) << "seed " << seed << ": mostly at rest";
-        EXPECT_NEAR(std::sqrt(restSquares / atRest), SimulatedSource::kNoiseDeviation, 0.0005)
-            << "seed " << seed;
-        // Some taps and bursts in two minutes, none beyond a tap's strength.
-        EXPECT_GT(largest, 0.25) << "seed " << seed;
-        EXPECT_LT(largest, 1.3) << "seed " << seed;
-        EXPECT_GT(shaken, kTicks / 20) << "seed " << seed;
-        EXPECT_LT(shaken, kTicks / 2) << "seed " << seed;
-    }
+    EXPECT_NEAR(sumZ / kTicks, -1.0, 0.002);
+    EXPECT_GT(atRest, kTicks * 6 / 10) << "mostly at rest";
+    EXPECT_NEAR(std::sqrt(restSquares / atRest), SimulatedSource::kNoiseDeviation, 0.0005);
+    EXPECT_TRUE(largest > 0.25 && largest < 1.3) << "no taps, or one beyond a tap's strength: " << largest;
+    EXPECT_TRUE(shaken > kTicks / 20 && shaken < kTicks / 2) << shaken;
 }
 
 // Each test gets its own folder for sample files.
@@ -271,13 +201,9 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(dir_ / "locked.csv", fs::perms::owner_all, ignored);
-        fs::remove_all(dir_, ignored);
-    }
-    fs::path write(const std::string& name, const std::string& bytes) {
-        const fs::path file = dir_ / name;
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path write(const std::string& bytes) {
+        const fs::path file = dir_ / "run.csv";
         std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return file;
     }
@@ -285,92 +211,42 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(FileSourceTest, GoodLinesArriveInOrderAndMalformedOnesAreReported) {
-    const std::string badLines[] = {
-        "1,2", "1,2,3,4", "1;2;3", "x,y,z", "nan,0,0", "inf,0,0", "1e400,0,0", std::string(10000, '7'),
-    };
-    std::string text = "# recorded on the bench\r\n\r\n   \n";
-    int good = 0;
-    for (const std::string& bad : badLines) {
-        text += bad + "\n" + std::to_string(++good) + ", 0, -1\r\n";
-    }
-    text += "# the last line has no line break\n" + std::to_string(++good) + ",0,-1";
-    const fs::path file = write("run.csv", text);
-
-    Accelerometer accelerometer;
-    RecordingDelegate delegate;
-    accelerometer.setDelegate(&delegate);
-    accelerometer.setSource(std::make_unique<FileSource>(file));
-    platform::VirtualClock clock;
-    accelerometer.start(clock.now());
-    while (const std::optional<double> due = accelerometer.nextTickTime()) {
-        clock.advanceTo(*due + 0.001);
-        accelerometer.deliverDueSamples(clock.now());
-    }
-    ASSERT_EQ(delegate.samples.size(), static_cast<std::size_t>(good));
-    for (int i = 0; i < good; ++i) {
-        EXPECT_EQ(delegate.samples[static_cast<std::size_t>(i)].x, i + 1);
-    }
-    EXPECT_EQ(accelerometer.source()->description(), "file:" + file.string());
-
-    testing::internal::CaptureStderr();
-    accelerometer.source()->finish();
-    accelerometer.source()->finish();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "trembit: file:" + file.string() + ": skipped 8 malformed lines (first at line 4)\n");
-}
-
-TEST_F(FileSourceTest, CleanOrEmptyFilesSayNothing) {
+TEST_F(FileSourceTest, GoodLinesArriveInOrderAndMalformedOnesAreReportedOnce) {
     const struct {
         std::string bytes;
-        std::size_t samples;
-    } cases[] = {{"", 0},
-                 {"\n\n# nothing yet\n", 0},
-                 {"\xEF\xBB\xBF"
-                  "1,2,3\n",
-                  1},
-                 {"1,2,3\n4,5,6\n", 2}};
-    for (const auto& c : cases) {
-        FileSource source(write("clean.csv", c.bytes));
-        std::size_t samples = 0;
-        for (int tick = 0; tick < 10 && !source.isExhausted(); ++tick) {
-            samples += source.nextSample(tick).has_value() ? 1 : 0;
-        }
-        EXPECT_TRUE(source.isExhausted()) << c.bytes;
-        EXPECT_EQ(samples, c.samples) << c.bytes;
-        testing::internal::CaptureStderr();
-        source.finish();
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.bytes;
-    }
-}
-
-TEST_F(FileSourceTest, UnopenableFilesAreNamedWithTheReason) {
-    const fs::path locked = write("locked.csv", "1,2,3\n");
-    fs::permissions(locked, fs::perms::none);
-    const struct {
-        fs::path file;
-        std::string reason;
+        std::vector<double> xs;
+        std::string report; // "$" stands for the file's name
     } cases[] = {
-        {dir_ / "missing.csv", "No such file or directory"},
-        {dir_, "Is a directory"},
-        {locked, "Permission denied"},
+        {"", {}, ""},
+        {"\xEF\xBB\xBF# on the bench\r\n\r\n   \n1, 0, -1\r\n2,0,-1", {1, 2}, ""},
+        {"1,2\n1,0,-1\nx,y,z\n" + std::string(10000, '7') + "\n2,0,-1\nnan,0,0\n3,0,-1",
+         {1, 2, 3},
+         "trembit: file:$: skipped 4 malformed lines (first at line 1)\n"},
     };
     for (const auto& c : cases) {
-        if (c.file == locked && geteuid() == 0) {
-            continue; // root reads anything
+        const fs::path file = write(c.bytes);
+        FileSource source(file);
+        std::vector<double> xs;
+        for (int tick = 0; tick < 20 && !source.isExhausted(); ++tick) {
+            if (const std::optional<Acceleration> sample = source.nextSample(tick)) {
+                xs.push_back(sample->x);
+            }
         }
-        try {
-            FileSource source(c.file);
-            ADD_FAILURE() << "opened " << c.file;
-        } catch (const std::runtime_error& error) {
-            EXPECT_EQ(std::string(error.what()), "cannot open " + c.file.string() + ": " + c.reason);
+        EXPECT_TRUE(source.isExhausted()) << c.bytes;
+        EXPECT_EQ(xs, c.xs) << c.bytes;
+        std::string expected = c.report;
+        if (const auto at = expected.find('$'); at != std::string::npos) {
+            expected.replace(at, 1, file.string());
         }
+        testing::internal::CaptureStderr();
+        source.finish();
+        source.finish();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
     }
 }
 
 TEST_F(FileSourceTest, HugeLineIsSkippedAFewTicksAtATime) {
-    const std::size_t junk = 3 * FileSource::kReadBudgetPerTick + 17;
-    FileSource source(write("junk.csv", std::string(junk, 'a') + "\r\n1,2,3\n"));
+    FileSource source(write(std::string(3 * FileSource::kReadBudgetPerTick + 17, 'a') + "\r\n1,2,3\n"));
     int ticks = 1;
     std::optional<Acceleration> sample;
     for (; ticks < 10 && !(sample = source.nextSample(ticks)); ++ticks) {
@@ -380,7 +256,6 @@ TEST_F(FileSourceTest, HugeLineIsSkippedAFewTicksAtATime) {
     EXPECT_EQ(sample->z, 3.0);
     EXPECT_EQ(ticks, 4) << "each tick should read only its budget";
     EXPECT_EQ(source.malformedLines(), 1u);
-    EXPECT_EQ(source.firstMalformedLine(), 1u);
 }
 
 } // namespace

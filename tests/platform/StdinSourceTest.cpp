@@ -23,40 +23,40 @@ using platform::StdinSource;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kRate200 = 1.0 / 200.0;
-// Long enough for any thread hand-over on a loaded machine; a test that reaches it has failed.
-constexpr auto kPatience = std::chrono::seconds(20);
 constexpr int kBurstLines = 100000;
+
+// Long enough for any thread hand-over on a loaded machine; a test that reaches it has failed.
+bool waitFor(const std::function<bool()>& condition) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
 
 // A pipe whose read end feeds the source and whose write end is the test's (or a writer thread's).
 class Pipe {
 public:
-    Pipe() {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        read_ = fds[0];
-        write_ = fds[1];
-    }
+    Pipe() { EXPECT_EQ(::pipe(fds_), 0); }
     ~Pipe() {
         closeWriteEnd();
-        ::close(read_);
+        ::close(fds_[0]);
     }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-
-    int readEnd() const { return read_; }
+    int readEnd() const { return fds_[0]; }
     void write(std::string_view bytes) {
         while (!bytes.empty()) {
-            const ssize_t n = ::write(write_, bytes.data(), bytes.size());
+            const ssize_t n = ::write(fds_[1], bytes.data(), bytes.size());
             ASSERT_GT(n, 0) << "write to the pipe failed";
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
     }
     void closeWriteEnd() {
-        if (write_ >= 0) {
-            ::close(write_);
-            write_ = -1;
+        if (fds_[1] >= 0) {
+            ::close(fds_[1]);
+            fds_[1] = -1;
         }
     }
     // Returns once the reader has taken every byte written so far, so that the next write comes in a
@@ -64,48 +64,30 @@ public:
     bool drained() const {
         return waitFor([this] {
             int unread = 0;
-            return ::ioctl(read_, FIONREAD, &unread) == 0 && unread == 0;
+            return ::ioctl(fds_[0], FIONREAD, &unread) == 0 && unread == 0;
         });
     }
-    static bool waitFor(const std::function<bool()>& condition) {
-        const Clock::time_point deadline = Clock::now() + kPatience;
-        while (!condition()) {
-            if (Clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::yield();
-        }
-        return true;
+    // Writes `text` from a thread of its own, then closes the write end.
+    std::jthread writeInBackground(std::string text) {
+        return std::jthread([this, text = std::move(text)] {
+            write(text);
+            closeWriteEnd();
+        });
     }
 
 private:
-    int read_ = -1;
-    int write_ = -1;
+    int fds_[2] = {-1, -1};
 };
-
-// A line far larger than any reader should hold, in MiB.
-constexpr int kHugeLineMegabytes = 64;
-
-// Starts measuring the peak resident memory afresh; false where the system does not allow it.
-bool resetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return clear.good();
-}
 
 // A "VmRSS:" (now) or "VmHWM:" (peak) figure of this process, in KiB.
 std::size_t memoryKilobytes(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string word;
-    while (status >> word) {
-        if (word == field) {
-            std::size_t kilobytes = 0;
-            status >> kilobytes;
-            return kilobytes;
-        }
+    std::size_t kilobytes = 0;
+    while (status >> word && word != field) {
     }
-    return 0;
+    status >> kilobytes;
+    return kilobytes;
 }
 
 std::string burst(int lines) {
@@ -139,11 +121,10 @@ TEST(StdinSourceTest, LinesArriveWholeHoweverTheReadsCutThem) {
         std::vector<double> xs;
         std::string report;
     } cases[] = {
-        {"cut mid-number and mid-line-ending",
-         {"1,0,-1\r", "\n2,", "0", ".5,-1\r\n", "3,0,-1\n"},
+        {"cut mid-number and mid-line-ending, the last without a line break",
+         {"1,0,-1\r", "\n2,", "0", ".5,-1\r\n", "3,0,", "-1"},
          {1, 2, 3},
          ""},
-        {"a last line without a line break", {"1,0,-1\n2,0,", "-1"}, {1, 2}, ""},
         {"comments and blanks pass, bad lines are counted",
          {"\xEF\xBB\xBF# t=0\n\n1,0,-1\n", "x,y,z\n2,0,-1\n1,2\n", "\n3,0,-1\n4,0"},
          {1, 2, 3},
@@ -174,40 +155,31 @@ TEST(StdinSourceTest, AQueuedSampleKeepsTheSourceAliveAfterTheInputEnds) {
         StdinSource source(pipe.readEnd(), SampleUnits::G, lossless, kRate200);
         pipe.write("1,2,3\n");
         pipe.closeWriteEnd();
-        ASSERT_TRUE(Pipe::waitFor([&] { return source.maxQueued() == 1; }));
+        ASSERT_TRUE(waitFor([&] { return source.maxQueued() == 1; }));
         EXPECT_FALSE(source.isExhausted()) << "lossless " << lossless;
-        const std::optional<Acceleration> sample = source.nextSample(0.0);
-        ASSERT_TRUE(sample.has_value()) << "lossless " << lossless;
-        EXPECT_EQ(sample->z, 3.0);
-        ASSERT_TRUE(Pipe::waitFor([&] { return source.isExhausted(); })) << "lossless " << lossless;
+        EXPECT_EQ(source.nextSample(0.0).value_or(Acceleration{}).z, 3.0) << "lossless " << lossless;
+        ASSERT_TRUE(waitFor([&] { return source.isExhausted(); })) << "lossless " << lossless;
         EXPECT_EQ(source.nextSample(0.0), std::nullopt);
     }
 }
 
 TEST(StdinSourceTest, TextSourcesTurnMetresPerSecondSquaredIntoG) {
     const std::string line = "9.80665, -4.903325, 0\n";
-    const Acceleration expected{1.0, -0.5, 0.0};
-
     Pipe pipe;
     StdinSource stream(pipe.readEnd(), SampleUnits::MetresPerSecondSquared, true, kRate200);
     pipe.write(line);
     pipe.closeWriteEnd();
+    std::string path = (std::filesystem::temp_directory_path() / "trembit-ms2-XXXXXX").string();
+    ::close(mkstemp(path.data()));
+    std::ofstream(path) << line;
+    platform::FileSource file(path, SampleUnits::MetresPerSecondSquared);
+    std::filesystem::remove(path);
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "trembit-ms2-XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    std::ofstream(pattern) << line;
-    platform::FileSource file(pattern, SampleUnits::MetresPerSecondSquared);
-
-    const std::pair<const char*, std::optional<Acceleration>> results[] = {{"stdin", stream.nextSample(0.0)},
-                                                                           {"file", file.nextSample(0.0)}};
-    std::filesystem::remove(pattern);
-    for (const auto& [what, sample] : results) {
-        ASSERT_TRUE(sample.has_value()) << what;
-        EXPECT_EQ(sample->x, expected.x) << what;
-        EXPECT_EQ(sample->y, expected.y) << what;
-        EXPECT_EQ(sample->z, expected.z) << what;
+    for (const std::optional<Acceleration>& sample : {stream.nextSample(0.0), file.nextSample(0.0)}) {
+        ASSERT_TRUE(sample.has_value());
+        EXPECT_EQ(sample->x, 1.0);
+        EXPECT_EQ(sample->y, -0.5);
+        EXPECT_EQ(sample->z, 0.0);
     }
 }
 
@@ -215,12 +187,8 @@ TEST(StdinSourceTest, LiveModeKeepsTheNewestSecondAndCountsTheRest) {
     Pipe pipe;
     StdinSource source(pipe.readEnd(), SampleUnits::G, false, kRate200);
     ASSERT_EQ(source.capacity(), 200u);
-    std::thread writer([&] {
-        pipe.write(burst(kBurstLines));
-        pipe.closeWriteEnd();
-    });
-    writer.join(); // the reader never waits in live mode, so the whole burst goes through
-    ASSERT_TRUE(Pipe::waitFor([&] { return source.droppedSamples() == kBurstLines - 200; }))
+    pipe.writeInBackground(burst(kBurstLines)).join(); // the reader never waits in live mode
+    ASSERT_TRUE(waitFor([&] { return source.droppedSamples() == kBurstLines - 200; }))
         << "dropped " << source.droppedSamples();
     EXPECT_EQ(source.maxQueued(), 200u);
     for (int expected = kBurstLines - 200; expected < kBurstLines; ++expected) {
@@ -228,80 +196,47 @@ TEST(StdinSourceTest, LiveModeKeepsTheNewestSecondAndCountsTheRest) {
         ASSERT_TRUE(sample.has_value()) << "sample " << expected;
         ASSERT_EQ(sample->x, expected) << "the oldest must go first";
     }
-    EXPECT_TRUE(Pipe::waitFor([&] { return source.isExhausted(); }));
+    EXPECT_TRUE(waitFor([&] { return source.isExhausted(); }));
     EXPECT_EQ(finishMessage(source),
               "trembit: stdin: dropped 99800 samples that came faster than 200 per second\n");
-}
-
-TEST(StdinSourceTest, LiveModeWhileConsumingStaysInOrderAndAccountsForEveryLine) {
-    Pipe pipe;
-    StdinSource source(pipe.readEnd(), SampleUnits::G, false, kRate200);
-    std::thread writer([&] {
-        pipe.write(burst(kBurstLines));
-        pipe.closeWriteEnd();
-    });
-    std::uint64_t consumed = 0;
-    double last = -1.0;
-    const bool ended = Pipe::waitFor([&] {
-        if (const std::optional<Acceleration> sample = source.nextSample(0.0)) {
-            EXPECT_GT(sample->x, last);
-            last = sample->x;
-            ++consumed;
-        }
-        return source.isExhausted();
-    });
-    writer.join();
-    ASSERT_TRUE(ended);
-    EXPECT_LE(source.maxQueued(), 200u);
-    EXPECT_EQ(consumed + source.droppedSamples(), static_cast<std::uint64_t>(kBurstLines));
-    EXPECT_EQ(last, kBurstLines - 1) << "the newest sample is never dropped";
 }
 
 TEST(StdinSourceTest, LosslessModeDeliversEveryLineInOrder) {
     Pipe pipe;
     StdinSource source(pipe.readEnd(), SampleUnits::G, true, kRate200);
-    std::thread writer([&] {
-        pipe.write(burst(kBurstLines));
-        pipe.closeWriteEnd();
-    });
-    for (int i = 0; i < kBurstLines; ++i) {
-        const std::optional<Acceleration> sample = source.nextSample(0.0);
-        ASSERT_TRUE(sample.has_value()) << "sample " << i;
-        ASSERT_EQ(sample->x, i);
-    }
-    EXPECT_EQ(source.nextSample(0.0), std::nullopt);
-    writer.join();
+    std::jthread writer = pipe.writeInBackground(burst(kBurstLines));
+    const std::vector<Acceleration> samples = drain(source);
     EXPECT_TRUE(source.isExhausted());
+    ASSERT_EQ(samples.size(), static_cast<std::size_t>(kBurstLines));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(samples[i].x, static_cast<double>(i));
+    }
     EXPECT_LE(source.maxQueued(), 200u);
-    EXPECT_EQ(source.droppedSamples(), 0u);
     EXPECT_EQ(finishMessage(source), "");
 }
 
 TEST(StdinSourceTest, HugeLinesAndBinaryJunkAreSkippedWithoutHoldingThem) {
-    std::string junk;
+    constexpr int kHugeLineMegabytes = 64;
+    std::string junk(200000, '\0');
     std::uint32_t state = 12345;
-    for (int i = 0; i < 200000; ++i) {
-        state = state * 1664525u + 1013904223u; // a fixed sequence of every byte value
-        junk += static_cast<char>(state >> 24);
+    for (char& byte : junk) {
+        byte = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24); // every byte value
     }
     const std::string megabyte(1024 * 1024, '7');
-    const bool peakReset = resetPeakMemory();
+    // Starts measuring the peak resident memory afresh, where the system allows it.
+    const bool peakReset = static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5" << std::flush);
     const std::size_t before = memoryKilobytes("VmRSS:");
 
     Pipe pipe;
     StdinSource source(pipe.readEnd(), SampleUnits::G, true, kRate200);
-    std::thread writer([&] {
+    std::jthread writer([&] {
         for (int i = 0; i < kHugeLineMegabytes; ++i) {
             pipe.write(megabyte); // all one line
         }
-        pipe.write("\n1,2,3\n");
-        pipe.write(junk);
-        pipe.write("\n4,5,6\n");
-        pipe.write(std::string(5000, '\0'));
+        pipe.write("\n1,2,3\n" + junk + "\n4,5,6\n" + std::string(5000, '\0'));
         pipe.closeWriteEnd();
     });
     const std::vector<Acceleration> samples = drain(source);
-    writer.join();
     if (peakReset) {
         EXPECT_LT(memoryKilobytes("VmHWM:"), before + kHugeLineMegabytes * 1024 / 2)
             << "the reader held the huge line";
@@ -309,7 +244,6 @@ TEST(StdinSourceTest, HugeLinesAndBinaryJunkAreSkippedWithoutHoldingThem) {
     ASSERT_EQ(samples.size(), 2u);
     EXPECT_EQ(samples[0].x, 1.0);
     EXPECT_EQ(samples[1].z, 6.0);
-    EXPECT_GE(source.malformedLines(), 3u);
     const std::string report = finishMessage(source);
     EXPECT_TRUE(report.ends_with(" malformed lines (first at line 1)\n")) << report;
 }
@@ -331,7 +265,7 @@ TEST(StdinSourceTest, DestructionDoesNotWaitForTheWriter) {
         auto source = std::make_unique<StdinSource>(pipe.readEnd(), SampleUnits::G, c.lossless, c.interval);
         pipe.write(c.written);
         ASSERT_TRUE(pipe.drained()) << c.what;
-        ASSERT_TRUE(Pipe::waitFor([&] { return source->maxQueued() == c.queued; })) << c.what;
+        ASSERT_TRUE(waitFor([&] { return source->maxQueued() == c.queued; })) << c.what;
         const Clock::time_point start = Clock::now();
         source.reset();
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << c.what;
