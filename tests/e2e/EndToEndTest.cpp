@@ -430,3 +430,41 @@ TEST(EndToEndTest, UnwritablePreferencesStillChangeTheSettings) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << "the source, and the failed save once:\n"
                                                                          << result.err;
 }
+
+// A missing image is said and the page works without it; an empty or cut-off interface file stops
+// the program at start. The program is installed into the scratch folder with its resources, so
+// they can be spoilt there.
+TEST(EndToEndTest, SpoiltResources) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path& resources)> spoil;
+        int status;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"missing_image", [](const auto& r) { std::filesystem::remove(r / "needle.png"); }, 0,
+         "needle.png: file not found"},
+        {"empty_interface", [](const auto& r) { std::ofstream(r / "MainWindow.json", std::ios::trunc); }, 2,
+         "MainWindow.json: not valid JSON"},
+        {"truncated_interface",
+         [](const auto& r) {
+             std::filesystem::resize_file(r / "MainWindow.json", std::filesystem::file_size(r / "MainWindow.json") / 2);
+         },
+         2, "MainWindow.json: not valid JSON"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch scratch;
+        const std::filesystem::path resources = scratch / "share/trembit";
+        std::filesystem::create_directories(scratch / "bin");
+        std::filesystem::create_directories(scratch / "share");
+        std::filesystem::copy(TREMBIT_RESOURCES, resources, std::filesystem::copy_options::recursive);
+        std::filesystem::copy_file(TREMBIT_BINARY, scratch / "bin/trembit");
+        scratch.binary = (scratch / "bin/trembit").string();
+        c.spoil(resources);
+        const e2e::Result result = scratch.run(headless({"--duration", "0.5", "--screenshot", "page.png"}));
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        EXPECT_EQ(std::filesystem::exists(scratch / "page.png"), c.status == 0);
+    }
+}

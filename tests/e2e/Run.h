@@ -65,7 +65,7 @@ public:
                 _exit(127);
             }
             std::vector<char*> argv;
-            std::string program = TREMBIT_BINARY;
+            std::string program = binary;
             argv.push_back(program.data());
             std::vector<std::string> copies = arguments;
             for (std::string& a : copies) {
@@ -89,6 +89,9 @@ public:
         result.err = s.str();
         return result;
     }
+
+    /// The program to run: the built one unless a test installs a copy elsewhere.
+    std::string binary = TREMBIT_BINARY;
 
 private:
     std::filesystem::path dir_;
