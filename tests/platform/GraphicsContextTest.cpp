@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <limits>
+#include <utility>
 
 using platform::GraphicsContext;
 using testing_support::pixelAt;
@@ -52,19 +54,25 @@ INSTANTIATE_TEST_SUITE_P(Coordinates, GraphicsContextBadPointTest,
                                          BadPoint{"huge_x", 1e30f, 20}, BadPoint{"huge_y", 20, -3e38f}),
                          [](const testing::TestParamInfo<BadPoint>& info) { return info.param.name; });
 
-TEST(GraphicsContextTest, NaNBreaksThePathInsteadOfDroppingIt) {
+// Strokes a red polyline, width 2, through `points` on a clear 40 x 10 surface.
+platform::CairoSurfacePtr strokeLine(std::initializer_list<std::pair<float, float>> points) {
     platform::CairoSurfacePtr surface = platform::makeImageSurface(40, 10);
     platform::CairoContextPtr cr = platform::makeContext(surface.get());
     GraphicsContext context(cr.get());
     context.setRGBStrokeColor(1, 0, 0, 1);
     context.setLineWidth(2);
     context.beginPath();
-    context.moveToPoint(0, 5);
-    context.addLineToPoint(10, 5);
-    context.addLineToPoint(kNaN, 5);
-    context.addLineToPoint(30, 5);
-    context.addLineToPoint(40, 5);
+    bool first = true;
+    for (const auto& [x, y] : points) {
+        first ? context.moveToPoint(x, y) : context.addLineToPoint(x, y);
+        first = false;
+    }
     context.strokePath();
+    return surface;
+}
+
+TEST(GraphicsContextTest, NaNBreaksThePathInsteadOfDroppingIt) {
+    const platform::CairoSurfacePtr surface = strokeLine({{0, 5}, {10, 5}, {kNaN, 5}, {30, 5}, {40, 5}});
     EXPECT_EQ(pixelAt(surface.get(), 5, 5).r, 255) << "before the gap";
     EXPECT_EQ(pixelAt(surface.get(), 20, 5).a, 0) << "no line through the missing point";
     EXPECT_EQ(pixelAt(surface.get(), 35, 5).r, 255) << "after the gap";
@@ -72,15 +80,7 @@ TEST(GraphicsContextTest, NaNBreaksThePathInsteadOfDroppingIt) {
 
 TEST(GraphicsContextTest, HugeCoordinateKeepsTheVisibleDirection) {
     // A line towards x = 1e30 at the same height must still run straight across the surface.
-    platform::CairoSurfacePtr surface = platform::makeImageSurface(40, 10);
-    platform::CairoContextPtr cr = platform::makeContext(surface.get());
-    GraphicsContext context(cr.get());
-    context.setRGBStrokeColor(1, 0, 0, 1);
-    context.setLineWidth(2);
-    context.beginPath();
-    context.moveToPoint(0, 5);
-    context.addLineToPoint(1e30f, 5);
-    context.strokePath();
+    const platform::CairoSurfacePtr surface = strokeLine({{0, 5}, {1e30f, 5}});
     EXPECT_EQ(pixelAt(surface.get(), 39, 5).r, 255);
     EXPECT_EQ(pixelAt(surface.get(), 39, 1).a, 0);
 }
