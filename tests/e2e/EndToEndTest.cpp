@@ -83,6 +83,22 @@ double differingShare(cairo_surface_t* a, cairo_surface_t* b) {
     return static_cast<double>(differ) / (w * h);
 }
 
+// Writes `count` samples made by `make` to samples.csv, exactly (%.17g), and returns them.
+std::vector<platform::Acceleration> writeSamples(const Scratch& scratch, int count,
+                                                 const std::function<platform::Acceleration(int)>& make) {
+    std::vector<platform::Acceleration> input;
+    std::string samples = "# x,y,z\n";
+    for (int i = 0; i < count; ++i) {
+        const platform::Acceleration a = make(i);
+        input.push_back(a);
+        char line[128];
+        std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g\n", a.x, a.y, a.z);
+        samples += line;
+    }
+    scratch.write("samples.csv", samples);
+    return input;
+}
+
 } // namespace
 
 TEST(EndToEndTest, FirstLaunchRecordsWithTheDefaults) {
@@ -198,16 +214,9 @@ TEST(EndToEndTest, RecordedDeflectionsMatchTheHandlerToTheBit) {
     Scratch scratch;
     std::filesystem::create_directories(scratch / "config/trembit");
     scratch.write("config/trembit/preferences.conf", "[trembit]\nfilter=1\nupdateFrequency=3\nscale=0\naxis=2\n");
-    std::string samples = "# x,y,z\n";
-    std::vector<platform::Acceleration> input;
-    for (int i = 0; i < 300; ++i) {
-        const platform::Acceleration a{0.01 * std::sin(i * 0.7), 0.02 * std::cos(i * 1.3), -1.0 + 0.3 * std::sin(i * 0.11)};
-        input.push_back(a);
-        char line[128];
-        std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g\n", a.x, a.y, a.z);
-        samples += line;
-    }
-    scratch.write("samples.csv", samples);
+    const std::vector<platform::Acceleration> input = writeSamples(scratch, 300, [](int i) {
+        return platform::Acceleration{0.01 * std::sin(i * 0.7), 0.02 * std::cos(i * 1.3), -1.0 + 0.3 * std::sin(i * 0.11)};
+    });
     const e2e::Result result = scratch.run(headless({"--source", "file:samples.csv", "--record", "rec.csv"}));
     ASSERT_EQ(result.status, 0) << result.err;
     const std::vector<Row> recorded = rows(scratch.read("rec.csv"));
@@ -226,16 +235,9 @@ TEST(EndToEndTest, RecordedDeflectionsMatchTheHandlerToTheBit) {
 // Filter, scale and axis chosen on the settings page act from the first sample after it closes.
 TEST(EndToEndTest, SavedSettingsReachTheNextSample) {
     Scratch scratch;
-    std::string samples;
-    std::vector<platform::Acceleration> input;
-    for (int i = 0; i < 240; ++i) {
-        const platform::Acceleration a{0.2 * std::sin(i * 0.9), 0.1 * std::cos(i * 0.4), -1.0 + 0.05 * std::sin(i * 2.1)};
-        input.push_back(a);
-        char line[128];
-        std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g\n", a.x, a.y, a.z);
-        samples += line;
-    }
-    scratch.write("samples.csv", samples);
+    const std::vector<platform::Acceleration> input = writeSamples(scratch, 240, [](int i) {
+        return platform::Acceleration{0.2 * std::sin(i * 0.9), 0.1 * std::cos(i * 0.4), -1.0 + 0.05 * std::sin(i * 2.1)};
+    });
     scratch.write("script.txt", "wait 1\ntap settings\nwait 1.5\nselect filter 1\nselect scale 1\nselect axis 0\n"
                                 "tap settings\nwait 3.5\n");
     const e2e::Result result =
