@@ -1,5 +1,7 @@
 #include "platform/gfx/GraphicsContext.h"
 
+#include "platform/gfx/CairoPtr.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -31,6 +33,12 @@ cairo_line_cap_t toCairo(LineCap cap) {
     return CAIRO_LINE_CAP_BUTT;
 }
 
+// Below a pixel's width the distance rule gives thin lines a different weight than Cairo's area
+// rule; those few go through Cairo.
+constexpr double kMinDirectRadius = 0.5;
+// The mask's fixed-point ramps count pixels along a row in 16.16.
+constexpr int kMaxDirectWidth = 16384;
+
 bool isDrawable(float x, float y) { return !std::isnan(x) && !std::isnan(y); }
 
 double clampCoordinate(float value) {
@@ -43,12 +51,19 @@ void GraphicsContext::setRGBStrokeColor(double red, double green, double blue, d
     strokeColor_ = Color{red, green, blue, alpha};
 }
 
-void GraphicsContext::setLineJoin(LineJoin join) { cairo_set_line_join(cr_, toCairo(join)); }
+void GraphicsContext::setLineJoin(LineJoin join) {
+    join_ = join;
+    cairo_set_line_join(cr_, toCairo(join));
+}
 
-void GraphicsContext::setLineCap(LineCap cap) { cairo_set_line_cap(cr_, toCairo(cap)); }
+void GraphicsContext::setLineCap(LineCap cap) {
+    cap_ = cap;
+    cairo_set_line_cap(cr_, toCairo(cap));
+}
 
 void GraphicsContext::setLineWidth(float width) {
     if (std::isfinite(width) && width >= 0.0f) {
+        lineWidth_ = width;
         cairo_set_line_width(cr_, width);
     }
 }
@@ -56,6 +71,11 @@ void GraphicsContext::setLineWidth(float width) {
 void GraphicsContext::beginPath() {
     cairo_new_path(cr_);
     hasCurrentPoint_ = false;
+    pathTouched_ = false;
+    if (cache_ != nullptr) {
+        cache_->path.clear();
+        cache_->subpathStarts.clear();
+    }
 }
 
 void GraphicsContext::moveToPoint(float x, float y) {
@@ -65,6 +85,10 @@ void GraphicsContext::moveToPoint(float x, float y) {
     }
     cairo_move_to(cr_, clampCoordinate(x), clampCoordinate(y));
     hasCurrentPoint_ = true;
+    if (cache_ != nullptr) {
+        cache_->subpathStarts.push_back(cache_->path.size());
+        cache_->path.push_back(DevicePoint{clampCoordinate(x), clampCoordinate(y)});
+    }
 }
 
 void GraphicsContext::addLineToPoint(float x, float y) {
@@ -77,9 +101,18 @@ void GraphicsContext::addLineToPoint(float x, float y) {
         return;
     }
     cairo_line_to(cr_, clampCoordinate(x), clampCoordinate(y));
+    if (cache_ != nullptr) {
+        cache_->path.push_back(DevicePoint{clampCoordinate(x), clampCoordinate(y)});
+    }
 }
 
 void GraphicsContext::strokePath() {
+    if (strokeDirectly()) {
+        beginPath();
+        return;
+    }
+    flush();
+    drewOtherwise_ = true;
     // The path's box grown by half the line width (round joins and caps reach no further) and a
     // pixel of antialiasing, in device pixels.
     double x1 = 0.0;
@@ -106,7 +139,90 @@ void GraphicsContext::strokePath() {
     }
     cairo_set_source_rgba(cr_, strokeColor_.red, strokeColor_.green, strokeColor_.blue, strokeColor_.alpha);
     cairo_stroke(cr_);
-    hasCurrentPoint_ = false;
+    beginPath();
+}
+
+bool GraphicsContext::strokeDirectly() {
+    if (cache_ == nullptr || pathTouched_ || join_ != LineJoin::Round || cap_ != LineCap::Round ||
+        cairo_get_operator(cr_) != CAIRO_OPERATOR_OVER) {
+        return false;
+    }
+    // Only a plain scale and shift keeps a round pen round in device space.
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    const double radius = lineWidth_ * m.xx / 2.0;
+    if (m.xy != 0.0 || m.yx != 0.0 || m.xx != m.yy || !(radius >= kMinDirectRadius)) {
+        return false;
+    }
+    cairo_surface_t* target = cairo_get_target(cr_);
+    double offsetX = 0.0;
+    double offsetY = 0.0;
+    cairo_surface_get_device_offset(target, &offsetX, &offsetY);
+    if (target != cairo_get_group_target(cr_) || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+        offsetX != 0.0 || offsetY != 0.0) {
+        return false;
+    }
+    const int width = cairo_image_surface_get_width(target);
+    const int height = cairo_image_surface_get_height(target);
+    if (width <= 0 || height <= 0 || width > kMaxDirectWidth) {
+        return false;
+    }
+
+    flush();
+    PolylineMask& mask = cache_->mask;
+    mask.reset(width, height);
+    std::vector<DevicePoint>& path = cache_->path;
+    for (DevicePoint& p : path) {
+        p = DevicePoint{m.xx * p.x + m.x0, m.yy * p.y + m.y0};
+    }
+    const std::vector<std::size_t>& starts = cache_->subpathStarts;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : path.size();
+        // A lone move draws nothing, as in any stroked path; a line of no length is a dot.
+        if (end - starts[i] >= 2) {
+            mask.addPolyline(std::span<const DevicePoint>(path).subspan(starts[i], end - starts[i]), radius);
+        }
+    }
+    const cairo_rectangle_int_t box = mask.inkBox();
+    if (box.width > 0) {
+        if (!inked_) {
+            inkX1_ = box.x;
+            inkY1_ = box.y;
+            inkX2_ = box.x + box.width;
+            inkY2_ = box.y + box.height;
+            inked_ = true;
+        }
+        inkX1_ = std::min(inkX1_, static_cast<double>(box.x));
+        inkY1_ = std::min(inkY1_, static_cast<double>(box.y));
+        inkX2_ = std::max(inkX2_, static_cast<double>(box.x + box.width));
+        inkY2_ = std::max(inkY2_, static_cast<double>(box.y + box.height));
+        pending_ = true;
+        pendingColor_ = strokeColor_;
+    }
+    return true;
+}
+
+void GraphicsContext::flush() {
+    if (!pending_) {
+        return;
+    }
+    pending_ = false;
+    drewOtherwise_ = true;
+    const cairo_rectangle_int_t box = cache_->mask.inkBox();
+    // Clipping to the inked box needs the context's path, which may hold a path being built.
+    const CairoPathPtr building(cairo_copy_path(cr_));
+    cairo_new_path(cr_);
+    {
+        CairoSaveGuard guard(cr_);
+        cairo_identity_matrix(cr_);
+        cairo_rectangle(cr_, box.x, box.y, box.width, box.height);
+        cairo_clip(cr_);
+        cairo_set_source_rgba(cr_, pendingColor_.red, pendingColor_.green, pendingColor_.blue, pendingColor_.alpha);
+        cairo_mask_surface(cr_, cache_->mask.surface(), 0.0, 0.0);
+    }
+    if (building->status == CAIRO_STATUS_SUCCESS && building->num_data > 0) {
+        cairo_append_path(cr_, building.get());
+    }
 }
 
 cairo_rectangle_int_t GraphicsContext::inkExtents(int surfaceWidth, int surfaceHeight) const {

@@ -4,6 +4,7 @@
 #include "platform/ui/View.h"
 
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -82,7 +83,18 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
         cairo_fill(cr);
     }
-    if (cairo_surface_t* contents = view.contents()) {
+    if (const std::optional<View::Coverage> coverage = view.contentsCoverage()) {
+        if (coverage->ink.width > 0) {
+            CairoSaveGuard contentsGuard(cr);
+            cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+            snapToDevicePixels(cr);
+            cairo_rectangle(cr, coverage->ink.x, coverage->ink.y, coverage->ink.width, coverage->ink.height);
+            cairo_clip(cr);
+            cairo_set_source_rgba(cr, coverage->color.red, coverage->color.green, coverage->color.blue,
+                                  coverage->color.alpha);
+            cairo_mask_surface(cr, coverage->mask, 0.0, 0.0);
+        }
+    } else if (cairo_surface_t* contents = view.contents()) {
         CairoSaveGuard contentsGuard(cr);
         cairo_scale(cr, 1.0 / scale, 1.0 / scale);
         snapToDevicePixels(cr);

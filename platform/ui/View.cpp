@@ -78,9 +78,28 @@ void View::setNeedsDisplay() {
 }
 
 void View::setNeedsComposite() {
-    for (View* v = this; v != nullptr; v = v->superview_) {
+    // A marked view's ancestors are all marked already (marks are cleared from the root down), so
+    // the walk stops at the first one: a sample that moves three layers costs three flag checks.
+    for (View* v = this; v != nullptr && !v->changed_; v = v->superview_) {
         v->changed_ = true;
     }
+}
+
+void View::clearChanges() {
+    if (!changed_) {
+        return;
+    }
+    changed_ = false;
+    for (const std::shared_ptr<View>& child : subviews_) {
+        child->clearChanges();
+    }
+}
+
+std::optional<View::Coverage> View::contentsCoverage() {
+    if (!coverageColor_ || !contents_) {
+        return std::nullopt;
+    }
+    return Coverage{strokeCache_.mask.surface(), *coverageColor_, strokeCache_.mask.inkBox()};
 }
 
 void View::drawRect(GraphicsContext&, const Rect&) {}
@@ -126,6 +145,7 @@ void View::displayIfNeeded(int scale) {
                                  cairo_image_surface_get_width(contents_.get()) == widthPixels &&
                                  cairo_image_surface_get_height(contents_.get()) == heightPixels;
         if (needsDisplay_ || !sizeMatches) {
+            coverageColor_.reset();
             if (widthPixels <= 0 || heightPixels <= 0) {
                 contents_.reset();
             } else {
@@ -143,9 +163,16 @@ void View::displayIfNeeded(int scale) {
                 cairo_fill(cr.get());
                 cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
                 cairo_scale(cr.get(), scale, scale);
-                GraphicsContext context(cr.get());
+                GraphicsContext context(cr.get(), &strokeCache_);
                 drawRect(context, bounds());
-                contentsInk_ = context.inkExtents(widthPixels, heightPixels);
+                if (!opaque && context.onlyPendingStroke()) {
+                    coverageColor_ = context.takePendingStroke();
+                    contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
+                } else {
+                    coverageColor_.reset();
+                    context.flush();
+                    contentsInk_ = context.inkExtents(widthPixels, heightPixels);
+                }
                 cr.reset();
                 cairo_surface_flush(contents_.get());
             }
@@ -154,6 +181,7 @@ void View::displayIfNeeded(int scale) {
         // A view that stopped drawing (an image view whose image was taken away) shows nothing.
         contents_.reset();
         contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
+        coverageColor_.reset();
     }
     needsDisplay_ = false;
     for (const std::shared_ptr<View>& child : subviews_) {

@@ -93,9 +93,20 @@ public:
     /// The part of contents() that holds anything drawn, in its device pixels; the rest is clear.
     const cairo_rectangle_int_t& contentsInk() const { return contentsInk_; }
 
+    /// A picture that is nothing but strokes of one colour over clear, kept as their coverage.
+    struct Coverage {
+        cairo_surface_t* mask;     ///< A8, the size of contents(); owned by the view.
+        Color color;               ///< What the coverage is painted with.
+        cairo_rectangle_int_t ink; ///< Where the mask is not empty, in its device pixels.
+    };
+    /// Set when the last display pass drew only one stroke on a view that is not opaque: the
+    /// picture is then the coverage painted in its colour, and contents() holds nothing. Painting
+    /// the coverage onto the page directly saves clearing, filling and blending a picture of its own.
+    std::optional<Coverage> contentsCoverage();
+
     /// True when something in this subtree changed since the last clearChanges() on the root.
     bool hasChanges() const { return changed_; }
-    void clearChanges() { changed_ = false; }
+    void clearChanges();
     /// Tells the root of the tree that the picture must be composed again.
     void setNeedsComposite();
 
@@ -115,6 +126,8 @@ private:
     cairo_rectangle_int_t contentsInk_{0, 0, 0, 0};
     int contentsScale_ = 0;
     bool contentsOpaque_ = false;
+    StrokeCache strokeCache_;
+    std::optional<Color> coverageColor_;
 };
 
 } // namespace platform
