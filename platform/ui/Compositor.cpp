@@ -3,7 +3,10 @@
 #include "platform/ui/Animation.h"
 #include "platform/ui/View.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,6 +28,55 @@ void snapToDevicePixels(cairo_t* cr) {
         m.y0 = std::round(m.y0);
         cairo_set_matrix(cr, &m);
     }
+}
+
+// A turned picture's box in device space is mostly empty: a needle turned by a few degrees spans
+// several times its own width. Filtering every pixel of that box costs more than the rest of the
+// frame, so the fill is cut into bands of rows, each only as wide as the picture is in that band
+// (plus a pixel for the filter's reach). Every pixel left out would have been composed with nothing.
+constexpr int kTurnedBandRows = 8;
+
+void fillTurned(cairo_t* cr, const cairo_rectangle_int_t& ink) {
+    std::array<std::array<double, 2>, 4> corners{{{double(ink.x), double(ink.y)},
+                                                  {double(ink.x + ink.width), double(ink.y)},
+                                                  {double(ink.x + ink.width), double(ink.y + ink.height)},
+                                                  {double(ink.x), double(ink.y + ink.height)}}};
+    double top = std::numeric_limits<double>::infinity();
+    double bottom = -top;
+    for (auto& corner : corners) {
+        cairo_user_to_device(cr, &corner[0], &corner[1]);
+        top = std::min(top, corner[1]);
+        bottom = std::max(bottom, corner[1]);
+    }
+    cairo_identity_matrix(cr);
+    const double firstRow = std::floor(top) - 1.0;
+    const double lastRow = std::ceil(bottom) + 1.0;
+    for (double bandTop = firstRow; bandTop < lastRow; bandTop += kTurnedBandRows) {
+        const double bandBottom = bandTop + kTurnedBandRows;
+        double left = std::numeric_limits<double>::infinity();
+        double right = -left;
+        // The picture is a convex quadrilateral: its extent in the band is that of its edges
+        // cut to the band.
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const auto& p = corners[i];
+            const auto& q = corners[(i + 1) % corners.size()];
+            const double low = std::max(std::min(p[1], q[1]), bandTop);
+            const double high = std::min(std::max(p[1], q[1]), bandBottom);
+            if (low > high) {
+                continue;
+            }
+            for (const double y : {low, high}) {
+                const double x = p[1] == q[1] ? p[0] : p[0] + (q[0] - p[0]) * (y - p[1]) / (q[1] - p[1]);
+                left = std::min({left, x, p[1] == q[1] ? q[0] : x});
+                right = std::max({right, x, p[1] == q[1] ? q[0] : x});
+            }
+        }
+        if (left <= right) {
+            const double x = std::floor(left) - 1.0;
+            cairo_rectangle(cr, x, bandTop, std::ceil(right) + 1.0 - x, kTurnedBandRows);
+        }
+    }
+    cairo_fill(cr);
 }
 
 } // namespace
@@ -102,8 +154,12 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
         // Only the inked part of the picture is blended; the rest is known to be clear.
         const cairo_rectangle_int_t& ink = view.contentsInk();
-        if (ink.x == 0 && ink.y == 0 && ink.width == cairo_image_surface_get_width(contents) &&
-            ink.height == cairo_image_surface_get_height(contents)) {
+        cairo_matrix_t m;
+        cairo_get_matrix(cr, &m);
+        if (m.xy != 0.0 || m.yx != 0.0) {
+            fillTurned(cr, ink);
+        } else if (ink.x == 0 && ink.y == 0 && ink.width == cairo_image_surface_get_width(contents) &&
+                   ink.height == cairo_image_surface_get_height(contents)) {
             cairo_paint(cr);
         } else {
             cairo_rectangle(cr, ink.x, ink.y, ink.width, ink.height);
