@@ -2,35 +2,33 @@
 
 #include "platform/gfx/Resources.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 
 namespace platform {
 
-std::shared_ptr<const Image> Image::fromPngFile(const std::filesystem::path& path) {
-    CairoSurfacePtr surface(cairo_image_surface_create_from_png(path.c_str()));
-    const cairo_status_t status = cairo_surface_status(surface.get());
-    if (status != CAIRO_STATUS_SUCCESS) {
-        const char* reason = status == CAIRO_STATUS_FILE_NOT_FOUND ? "file not found"
-                             : status == CAIRO_STATUS_READ_ERROR   ? "not a readable PNG file"
-                                                                   : cairo_status_to_string(status);
-        throw std::runtime_error("cannot load image " + path.string() + ": " + reason);
-    }
-    return std::make_shared<const Image>(std::move(surface));
-}
-
-std::shared_ptr<const Image> Image::named(std::string_view name) {
-    try {
-        return fromPngFile(resourcePath(name));
-    } catch (const std::runtime_error& error) {
-        std::fprintf(stderr, "trembit: %s\n", error.what());
-        return nullptr;
-    }
-}
-
 namespace {
+
+constexpr std::array<unsigned char, 8> kPngSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+constexpr std::uint32_t kIhdrLength = 13;
+// Colour types with an alpha channel (grey + alpha 4, RGBA 6) have this bit set.
+constexpr unsigned kAlphaChannelBit = 4;
+// Decoders refuse sizes beyond 2^31 - 1 pixels a side; so do we, before the number reaches an int.
+constexpr std::uint32_t kLargestSide = 0x7fffffffu;
+
+[[noreturn]] void throwLoadError(const std::filesystem::path& path, const char* reason) {
+    throw std::runtime_error("cannot load image " + path.string() + ": " + reason);
+}
+
+std::uint32_t bigEndian(const unsigned char* bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
+           std::uint32_t{bytes[3]};
+}
 
 bool everyPixelOpaque(cairo_surface_t* surface) {
     if (cairo_image_surface_get_format(surface) == CAIRO_FORMAT_RGB24) {
@@ -55,12 +53,131 @@ bool everyPixelOpaque(cairo_surface_t* surface) {
     return true;
 }
 
+/// Decodes a PNG file; a null pointer if Cairo cannot, with the reason in `reason`.
+CairoSurfacePtr decodePng(const std::filesystem::path& path, std::string& reason) {
+    CairoSurfacePtr surface(cairo_image_surface_create_from_png(path.c_str()));
+    const cairo_status_t status = cairo_surface_status(surface.get());
+    if (status == CAIRO_STATUS_SUCCESS) {
+        return surface;
+    }
+    reason = status == CAIRO_STATUS_FILE_NOT_FOUND ? "file not found"
+             : status == CAIRO_STATUS_READ_ERROR   ? "not a readable PNG file"
+                                                   : cairo_status_to_string(status);
+    return nullptr;
+}
+
 } // namespace
 
-Image::Image(CairoSurfacePtr surface) : surface_(std::move(surface)), opaque_(everyPixelOpaque(surface_.get())) {}
+PngHeader readPngHeader(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::error_code error;
+        throwLoadError(path, std::filesystem::exists(path, error) ? "not a readable PNG file" : "file not found");
+    }
+    std::array<unsigned char, kPngSignature.size()> signature{};
+    in.read(reinterpret_cast<char*>(signature.data()), signature.size());
+    if (!in || signature != kPngSignature) {
+        throwLoadError(path, "not a readable PNG file");
+    }
 
-int Image::widthPixels() const { return cairo_image_surface_get_width(surface_.get()); }
+    PngHeader header;
+    bool seenHeader = false;
+    bool transparentColour = false;
+    // Chunks are length, type, data, checksum. The header comes first; a transparent colour
+    // (tRNS) may come anywhere before the image data, which ends the look.
+    for (;;) {
+        std::array<unsigned char, 8> chunk{};
+        in.read(reinterpret_cast<char*>(chunk.data()), chunk.size());
+        if (!in) {
+            throwLoadError(path, "not a readable PNG file");
+        }
+        const std::uint32_t length = bigEndian(chunk.data());
+        const std::string type(reinterpret_cast<const char*>(chunk.data() + 4), 4);
+        if (!seenHeader) {
+            std::array<unsigned char, kIhdrLength> ihdr{};
+            if (type != "IHDR" || length != kIhdrLength ||
+                !in.read(reinterpret_cast<char*>(ihdr.data()), ihdr.size())) {
+                throwLoadError(path, "not a readable PNG file");
+            }
+            const std::uint32_t width = bigEndian(ihdr.data());
+            const std::uint32_t height = bigEndian(ihdr.data() + 4);
+            if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide) {
+                throwLoadError(path, "not a readable PNG file");
+            }
+            header.width = static_cast<int>(width);
+            header.height = static_cast<int>(height);
+            header.opaque = (ihdr[9] & kAlphaChannelBit) == 0;
+            seenHeader = true;
+            in.seekg(4, std::ios::cur); // checksum
+            continue;
+        }
+        if (type == "IDAT" || type == "IEND") {
+            break;
+        }
+        if (type == "tRNS") {
+            transparentColour = true;
+        }
+        in.seekg(static_cast<std::streamoff>(length) + 4, std::ios::cur);
+    }
+    header.opaque = header.opaque && !transparentColour;
+    return header;
+}
 
-int Image::heightPixels() const { return cairo_image_surface_get_height(surface_.get()); }
+std::filesystem::path Image::scaledVariantPath(const std::filesystem::path& original, int scale) {
+    std::filesystem::path variant = original;
+    variant.replace_filename(original.stem().string() + "@" + std::to_string(scale) + "x" +
+                             original.extension().string());
+    return variant;
+}
+
+std::shared_ptr<const Image> Image::fromPngFile(const std::filesystem::path& path) {
+    const PngHeader header = readPngHeader(path);
+    return std::make_shared<const Image>(FileKey{}, path, header.width, header.height, header.opaque);
+}
+
+std::shared_ptr<const Image> Image::named(std::string_view name) {
+    try {
+        return fromPngFile(resourcePath(name));
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "trembit: %s\n", error.what());
+        return nullptr;
+    }
+}
+
+Image::Image(CairoSurfacePtr surface)
+    : surface_(std::move(surface)),
+      width_(cairo_image_surface_get_width(surface_.get())),
+      height_(cairo_image_surface_get_height(surface_.get())),
+      opaque_(everyPixelOpaque(surface_.get())) {}
+
+Image::Image(FileKey, std::filesystem::path path, int width, int height, bool opaque)
+    : path_(std::move(path)), width_(width), height_(height), opaque_(opaque) {}
+
+CairoSurfacePtr Image::pixelsForSize(int widthPixels, int heightPixels, int scale) const {
+    if (surface_) {
+        return CairoSurfacePtr(cairo_surface_reference(surface_.get()));
+    }
+    std::string reason;
+    if (widthPixels != width_ || heightPixels != height_) {
+        // A copy is used only when it is exactly the size wanted; anything else (none for this
+        // scale, another size, a damaged file) leaves the original to be scaled as before.
+        const std::filesystem::path variant = scaledVariantPath(path_, scale);
+        try {
+            const PngHeader header = readPngHeader(variant);
+            if (header.width == widthPixels && header.height == heightPixels && header.opaque == opaque_) {
+                if (CairoSurfacePtr pixels = decodePng(variant, reason)) {
+                    return pixels;
+                }
+            }
+        } catch (const std::runtime_error&) {
+        }
+    }
+    CairoSurfacePtr pixels = decodePng(path_, reason);
+    if (!pixels && !failureSaid_) {
+        std::fprintf(stderr, "trembit: cannot load image %s: %s\n", path_.c_str(), reason.c_str());
+        failureSaid_ = true;
+    }
+    return pixels;
+}
 
 } // namespace platform

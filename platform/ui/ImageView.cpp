@@ -1,6 +1,25 @@
 #include "platform/ui/ImageView.h"
 
+#include <cmath>
+
 namespace platform {
+
+namespace {
+
+constexpr int kLargestPixelScale = 3;
+
+/// The whole pixel scale of a context that only scales (and moves by whole pixels), as views
+/// draw into their caches; 0 for any other transform.
+int wholePixelScale(const cairo_matrix_t& m) {
+    const bool axisAligned = m.xy == 0.0 && m.yx == 0.0 && m.xx == m.yy;
+    const bool wholeShift = m.x0 == std::floor(m.x0) && m.y0 == std::floor(m.y0);
+    if (!axisAligned || !wholeShift || m.xx != std::floor(m.xx) || m.xx < 1.0 || m.xx > kLargestPixelScale) {
+        return 0;
+    }
+    return static_cast<int>(m.xx);
+}
+
+} // namespace
 
 void ImageView::setImage(std::shared_ptr<const Image> image) {
     image_ = std::move(image);
@@ -13,14 +32,32 @@ void ImageView::drawRect(GraphicsContext& context, const Rect&) {
     }
     cairo_t* cr = context.cairo();
     const Rect area = bounds();
+    cairo_matrix_t device;
+    cairo_get_matrix(cr, &device);
+    const int scale = wholePixelScale(device);
+    const int wantedWidth = static_cast<int>(std::lround(area.size.width * static_cast<float>(scale)));
+    const int wantedHeight = static_cast<int>(std::lround(area.size.height * static_cast<float>(scale)));
+    const CairoSurfacePtr pixels = image_->pixelsForSize(wantedWidth, wantedHeight, scale);
+    if (!pixels) {
+        return;
+    }
+    const int width = cairo_image_surface_get_width(pixels.get());
+    const int height = cairo_image_surface_get_height(pixels.get());
+
     CairoSaveGuard guard(cr);
     cairo_rectangle(cr, 0.0, 0.0, area.size.width, area.size.height);
     cairo_clip(cr);
-    cairo_scale(cr, area.size.width / image_->widthPixels(), area.size.height / image_->heightPixels());
-    cairo_set_source_surface(cr, image_->surface(), 0.0, 0.0);
-    // Scaling to fill must not smear transparent pixels in at the edges.
-    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    if (scale != 0 && width == wantedWidth && height == wantedHeight) {
+        // One image pixel per device pixel: a plain copy, no filtering.
+        cairo_identity_matrix(cr);
+        cairo_set_source_surface(cr, pixels.get(), device.x0, device.y0);
+    } else {
+        cairo_scale(cr, area.size.width / static_cast<float>(width), area.size.height / static_cast<float>(height));
+        cairo_set_source_surface(cr, pixels.get(), 0.0, 0.0);
+        // Scaling to fill must not smear transparent pixels in at the edges.
+        cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    }
     cairo_paint(cr);
 }
 

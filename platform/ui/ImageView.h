@@ -8,7 +8,8 @@
 namespace platform {
 
 /// A view that shows an image scaled to fill its bounds. The scaled picture is made once per
-/// pixel scale and kept, so composing a frame never rescales the image.
+/// pixel scale and kept in the view's cache, so composing a frame never rescales the image; where
+/// the image has a copy drawn for the pixel scale in use, that copy is used as it is.
 class ImageView : public View {
 public:
     explicit ImageView(Rect frame) : View(frame) {}
