@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -96,6 +98,7 @@ Point clampToPicture(Point p) {
 void SdlDeleter::operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
 void SdlDeleter::operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
 void SdlDeleter::operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
+void SdlDeleter::operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
 
 SdlVideoGuard::SdlVideoGuard() {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -122,6 +125,10 @@ static SdlVideoGuard startVideo(int scale, bool fullscreen) {
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     // A full-screen picture is scaled by a fraction; smooth it rather than drop pixel rows.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+    // A window's own pixels stay in plain memory shared with the display server. Left to itself,
+    // SDL would back them with a GPU texture, and loading the GPU driver (Mesa's software one on a
+    // machine without a GPU) triples the resident memory of the whole program for no faster frame.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // A recorder left in a window should not keep the screen awake; a full-screen one is a display.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, fullscreen ? "0" : "1");
     return SdlVideoGuard{};
@@ -137,16 +144,10 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
         throwSdlError("Cannot open the window");
     }
 
-    renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
-    if (!renderer_) {
-        // No GPU (a bare X server, a virtual machine): SDL's own renderer draws into the window.
-        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_PRESENTVSYNC));
-    }
-    if (!renderer_) {
-        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
-    }
-    if (!renderer_) {
-        throwSdlError("Cannot make a renderer for the window");
+    // A window at its own size shows the picture pixel for pixel, which the window surface does
+    // with one copy; a driver without one (Wayland, KMS/DRM) says so here and gets a renderer.
+    if (fullscreen || SDL_GetWindowSurface(window_.get()) == nullptr) {
+        makeRenderer();
     }
 
     if (fullscreen) {
@@ -160,6 +161,31 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
 }
 
 SdlWindow::~SdlWindow() = default;
+
+void SdlWindow::makeRenderer() {
+    renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
+    if (!renderer_) {
+        // No GPU (a bare X server, a virtual machine): SDL's own renderer draws into the window.
+        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_PRESENTVSYNC));
+    }
+    if (!renderer_) {
+        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
+    }
+    if (!renderer_) {
+        throwSdlError("Cannot make a renderer for the window");
+    }
+}
+
+void SdlWindow::outputSize(int& width, int& height) const {
+    width = 0;
+    height = 0;
+    if (renderer_) {
+        SDL_GetRendererOutputSize(renderer_.get(), &width, &height);
+    } else {
+        // Window surfaces are not scaled for high-density displays: a window pixel is an output pixel.
+        SDL_GetWindowSize(window_.get(), &width, &height);
+    }
+}
 
 int SdlWindow::scaleForUsableHeight(int usableHeightPixels) {
     return largestScaleFitting(usableHeightPixels, kPointSize.height);
@@ -226,6 +252,64 @@ void SdlWindow::present(cairo_surface_t* picture) {
         throw std::invalid_argument("SdlWindow::present got a surface without pixels");
     }
 
+    const int stride = cairo_image_surface_get_stride(picture);
+    if (renderer_) {
+        presentWithRenderer(data, width, height, stride);
+    } else {
+        presentToWindowSurface(data, width, height, stride);
+    }
+}
+
+void SdlWindow::presentToWindowSurface(const unsigned char* data, int width, int height, int stride) {
+    SDL_Surface* target = SDL_GetWindowSurface(window_.get()); // made anew by SDL after a resize
+    if (target == nullptr) {
+        throwSdlError("Cannot reach the window's pixels");
+    }
+    // Cairo's ARGB32 is a native-endian 32-bit word with alpha on top, which is SDL's ARGB8888; a
+    // window's XRGB8888 has the same layout with the top byte unused. Premultiplied colour over
+    // the black backdrop is the colour itself, so the alpha byte can be left as it is.
+    const Uint32 format = target->format->format;
+    const bool sameLayout = format == SDL_PIXELFORMAT_ARGB8888 || format == SDL_PIXELFORMAT_RGB888;
+    if (sameLayout && target->w == width && target->h == height) {
+        if (SDL_MUSTLOCK(target) && SDL_LockSurface(target) != 0) {
+            throwSdlError("Cannot reach the window's pixels");
+        }
+        auto* pixels = static_cast<unsigned char*>(target->pixels);
+        const auto rowBytes = static_cast<std::size_t>(width) * 4u;
+        if (target->pitch == stride) {
+            std::memcpy(pixels, data, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+        } else {
+            for (int y = 0; y < height; ++y) {
+                std::memcpy(pixels + static_cast<std::ptrdiff_t>(y) * target->pitch,
+                            data + static_cast<std::ptrdiff_t>(y) * stride, rowBytes);
+            }
+        }
+        if (SDL_MUSTLOCK(target)) {
+            SDL_UnlockSurface(target);
+        }
+    } else {
+        // Another size or layout (a window manager that resized the window, a picture of another
+        // scale): letterboxed and scaled by SDL, which converts the pixels as it goes.
+        SdlSurfacePtr source(SDL_CreateRGBSurfaceWithFormatFrom(const_cast<unsigned char*>(data), width, height, 32,
+                                                                stride, SDL_PIXELFORMAT_ARGB8888));
+        if (!source) {
+            throwSdlError("Cannot wrap the picture");
+        }
+        SDL_SetSurfaceBlendMode(source.get(), SDL_BLENDMODE_NONE);
+        const Rect placed = pictureRectInOutput(target->w, target->h);
+        SDL_Rect destination{static_cast<int>(placed.minX()), static_cast<int>(placed.minY()),
+                             static_cast<int>(placed.size.width), static_cast<int>(placed.size.height)};
+        SDL_FillRect(target, nullptr, SDL_MapRGB(target->format, 0, 0, 0)); // the letterbox bars
+        if (SDL_BlitScaled(source.get(), nullptr, target, &destination) != 0) {
+            throwSdlError("Cannot draw the picture");
+        }
+    }
+    if (SDL_UpdateWindowSurface(window_.get()) != 0) {
+        throwSdlError("Cannot show the picture");
+    }
+}
+
+void SdlWindow::presentWithRenderer(const unsigned char* data, int width, int height, int stride) {
     if (!texture_ || width != textureWidth_ || height != textureHeight_) {
         texture_.reset();
         // Cairo's ARGB32 is a native-endian 32-bit word with alpha on top, which is SDL's ARGB8888.
@@ -238,7 +322,7 @@ void SdlWindow::present(cairo_surface_t* picture) {
         textureWidth_ = width;
         textureHeight_ = height;
     }
-    if (SDL_UpdateTexture(texture_.get(), nullptr, data, cairo_image_surface_get_stride(picture)) != 0) {
+    if (SDL_UpdateTexture(texture_.get(), nullptr, data, stride) != 0) {
         throwSdlError("Cannot upload the picture");
     }
 
@@ -307,8 +391,8 @@ Point SdlWindow::outputPixelForWindowCoordinates(float x, float y) const {
     int outputWidth = 0;
     int outputHeight = 0;
     SDL_GetWindowSize(window_.get(), &windowWidth, &windowHeight);
-    if (SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight) != 0 || windowWidth <= 0 ||
-        windowHeight <= 0) {
+    outputSize(outputWidth, outputHeight);
+    if (outputWidth <= 0 || outputHeight <= 0 || windowWidth <= 0 || windowHeight <= 0) {
         return {x, y};
     }
     return {x * static_cast<float>(outputWidth) / static_cast<float>(windowWidth),
@@ -318,7 +402,7 @@ Point SdlWindow::outputPixelForWindowCoordinates(float x, float y) const {
 Point SdlWindow::pointForPixel(Point pixel) const {
     int outputWidth = 0;
     int outputHeight = 0;
-    SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
+    outputSize(outputWidth, outputHeight);
     return pointForOutputPixel(pixel, outputWidth, outputHeight);
 }
 
@@ -415,7 +499,7 @@ void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out, 
         }
         int outputWidth = 0;
         int outputHeight = 0;
-        SDL_GetRendererOutputSize(renderer_.get(), &outputWidth, &outputHeight);
+        outputSize(outputWidth, outputHeight);
         const Point pixel{finger.x * static_cast<float>(outputWidth), finger.y * static_cast<float>(outputHeight)};
         if (event.type == SDL_FINGERDOWN) {
             if (pressSource_ == PressSource::None) {

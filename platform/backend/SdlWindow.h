@@ -18,6 +18,7 @@ typedef struct _cairo_surface cairo_surface_t;
 struct SDL_Window;
 struct SDL_Renderer;
 struct SDL_Texture;
+struct SDL_Surface;
 union SDL_Event;
 
 namespace platform {
@@ -47,11 +48,13 @@ struct SdlDeleter {
     void operator()(SDL_Window* window) const;
     void operator()(SDL_Renderer* renderer) const;
     void operator()(SDL_Texture* texture) const;
+    void operator()(SDL_Surface* surface) const;
 };
 
 using SdlWindowPtr = std::unique_ptr<SDL_Window, SdlDeleter>;
 using SdlRendererPtr = std::unique_ptr<SDL_Renderer, SdlDeleter>;
 using SdlTexturePtr = std::unique_ptr<SDL_Texture, SdlDeleter>;
+using SdlSurfacePtr = std::unique_ptr<SDL_Surface, SdlDeleter>;
 
 /// Keeps SDL's video subsystem up for its lifetime. SDL counts subsystem users, so guards nest
 /// (a short-lived one in defaultScale() beside a window's); the last one out shuts SDL down.
@@ -69,6 +72,16 @@ class SdlWindow {
 public:
     /// The window's size in points.
     static constexpr Size kPointSize{320.0f, 480.0f};
+
+    /// How pictures reach the screen.
+    enum class Presentation {
+        /// Copied into the window's own pixels, which the driver hands to the display server (X11
+        /// shared memory). No GPU driver is loaded, which keeps the process small.
+        WindowSurface,
+        /// Uploaded to a texture of SDL's renderer and drawn scaled: full screen (the picture is
+        /// scaled by a fraction, smoothly) and drivers without window pixels (Wayland, KMS/DRM).
+        Renderer,
+    };
 
     /// Opens a window titled `title`, 320 x 480 points at `scale` pixels per point (1 to 3), or the
     /// whole display when `fullscreen` (the picture scaled to fit, centred, black bars around it).
@@ -101,9 +114,16 @@ public:
 
     void setTitle(const std::string& title);
 
+    Presentation presentation() const { return renderer_ ? Presentation::Renderer : Presentation::WindowSurface; }
+
+    /// The SDL window, for code that speaks SDL (a test reading back what was presented); the
+    /// SdlWindow keeps it.
+    SDL_Window* handle() const { return window_.get(); }
+
     /// Shows `picture`, an ARGB32 (premultiplied) or RGB24 Cairo image surface, normally
-    /// 320·scale x 480·scale pixels; the caller keeps it. Its pixels are uploaded as they are,
-    /// then presented in step with the display when the driver allows. Throws
+    /// 320·scale x 480·scale pixels; the caller keeps it. Its pixels are copied once, as they are,
+    /// into the window (or its texture), then presented; a renderer presents in step with the
+    /// display when the driver allows, and the caller paces the window surface. Throws
     /// std::invalid_argument for a null or non-image surface, std::runtime_error if SDL fails.
     void present(cairo_surface_t* picture);
 
@@ -118,6 +138,12 @@ public:
 private:
     enum class PressSource { None, Mouse, Finger };
 
+    void makeRenderer();
+    void presentToWindowSurface(const unsigned char* data, int width, int height, int stride);
+    void presentWithRenderer(const unsigned char* data, int width, int height, int stride);
+    /// The size in pixels of what is presented into: the window's pixels or the renderer's output.
+    void outputSize(int& width, int& height) const;
+
     /// Adds what `event` means to `out`; sets `woken` for our wake-up event.
     void translate(const SDL_Event& event, std::vector<InputEvent>& out, bool& woken);
     void press(Point pixel, std::vector<InputEvent>& out, PressSource source);
@@ -131,7 +157,7 @@ private:
     // Declared first so it outlives every handle below.
     SdlVideoGuard video_;
     SdlWindowPtr window_;
-    SdlRendererPtr renderer_;
+    SdlRendererPtr renderer_; ///< Null when pictures go to the window surface.
     SdlTexturePtr texture_;
     int textureWidth_ = 0;  ///< Pixels of the current texture, to notice a new picture size.
     int textureHeight_ = 0;

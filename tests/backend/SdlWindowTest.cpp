@@ -1,11 +1,15 @@
 #include "platform/backend/SdlWindow.h"
 #include "platform/gfx/CairoPtr.h"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -112,6 +116,43 @@ TEST_F(OffscreenWindowTest, PresentsPicturesOfEachScaleAndRejectsOthers) {
     EXPECT_THROW(window_->present(nullptr), std::invalid_argument);
     CairoSurfacePtr mask{cairo_image_surface_create(CAIRO_FORMAT_A8, 320, 480)};
     EXPECT_THROW(window_->present(mask.get()), std::invalid_argument);
+}
+
+// What the window shows at window pixel (x, y), as 0xRRGGBB.
+std::uint32_t shownPixel(SDL_Window* window, int x, int y) {
+    SDL_Surface* shown = SDL_GetWindowSurface(window);
+    const auto* row = static_cast<const unsigned char*>(shown->pixels) + static_cast<std::ptrdiff_t>(y) * shown->pitch;
+    std::uint32_t pixel = 0;
+    std::memcpy(&pixel, row + static_cast<std::ptrdiff_t>(x) * shown->format->BytesPerPixel, sizeof pixel);
+    Uint8 r = 0;
+    Uint8 g = 0;
+    Uint8 b = 0;
+    SDL_GetRGB(pixel, shown->format, &r, &g, &b);
+    return (std::uint32_t{r} << 16) | (std::uint32_t{g} << 8) | b;
+}
+
+TEST_F(OffscreenWindowTest, PicturesReachTheWindowsPixelsAtItsSizeOrScaledIntoIt) {
+    ASSERT_EQ(window_->presentation(), SdlWindow::Presentation::WindowSurface);
+    struct Case {
+        int scale;
+        cairo_format_t format;
+    };
+    // At the window's own scale the picture is copied; at another it is scaled to fit.
+    const Case cases[] = {{1, CAIRO_FORMAT_ARGB32}, {1, CAIRO_FORMAT_RGB24}, {2, CAIRO_FORMAT_ARGB32}};
+    for (const Case& c : cases) {
+        CairoSurfacePtr picture{cairo_image_surface_create(c.format, 320 * c.scale, 480 * c.scale)};
+        CairoContextPtr cr{cairo_create(picture.get())};
+        cairo_set_source_rgb(cr.get(), 1.0, 0.0, 0.0);
+        cairo_paint(cr.get());
+        cairo_set_source_rgb(cr.get(), 0.0, 0.0, 1.0);
+        cairo_rectangle(cr.get(), 160 * c.scale, 0, 160 * c.scale, 480 * c.scale);
+        cairo_fill(cr.get());
+        window_->present(picture.get());
+        const std::uint32_t left = shownPixel(window_->handle(), 159, 240);
+        const std::uint32_t right = shownPixel(window_->handle(), 160, 240);
+        EXPECT_EQ(left, 0xff0000u) << "scale " << c.scale << " format " << c.format << ": got " << std::hex << left;
+        EXPECT_EQ(right, 0x0000ffu) << "scale " << c.scale << " format " << c.format << ": got " << std::hex << right;
+    }
 }
 
 TEST_F(OffscreenWindowTest, PollingDoesNotBlockAndWaitingDoes) {

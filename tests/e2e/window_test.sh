@@ -41,6 +41,12 @@ done
 [ -n "$window" ] || fail "no window appeared: $(cat "$work/out.log")"
 sleep 1.5
 
+# A window shows its pictures through plain shared memory: a GPU driver loaded for it (Mesa's
+# software one under Xvfb) would triple the program's resident memory.
+if grep -qE 'libGLX|libEGL|_dri\.so|libLLVM|swrast|llvmpipe' "/proc/$app_pid/maps"; then
+  fail "a GPU driver was loaded for the window: $(grep -oE '[^/ ]*(GLX|EGL|_dri|LLVM)[^/ ]*$' "/proc/$app_pid/maps" | sort -u | tr '\n' ' ')"
+fi
+
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 shot() { import -window "$window" "$work/$1.png"; }
 
