@@ -33,6 +33,10 @@
 #include <thread>
 
 #include <langinfo.h>
+#include <pango/pangocairo.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace platform {
 
@@ -47,6 +51,8 @@ constexpr std::size_t kRunButtonIndex = 0;
 constexpr std::size_t kSettingsButtonIndex = 2;
 constexpr double kFrameInterval = 1.0 / 60.0;
 constexpr double kForever = std::numeric_limits<double>::infinity();
+// Blocks of pixels at least this large get their own mapping, handed back whole when freed.
+constexpr int kOwnMappingBytes = 128 * 1024;
 
 // Set by SIGINT and SIGTERM; the main loop ends the run cleanly when it sees it.
 volatile std::sig_atomic_t stopRequested = 0;
@@ -206,6 +212,10 @@ public:
 
 private:
     void launch(const DelegateRegistry& delegates) {
+        // Pango reads the font configuration on a thread of its own from the moment its font map
+        // exists; asked for now, that reading (the longest single step of a start) overlaps the
+        // display connection, the window and the images instead of holding up the first label.
+        pango_cairo_font_map_get_default();
         if (options_.script) {
             try {
                 script_ = loadScript(*options_.script);
@@ -239,6 +249,8 @@ private:
         int scale = options_.scale.value_or(kDefaultHeadlessScale);
         if (!options_.headless) {
             try {
+                // Held across both steps so SDL connects to the display once, not twice.
+                const SdlVideoGuard video;
                 if (!options_.scale) {
                     scale = options_.fullscreen ? kDefaultHeadlessScale : SdlWindow::defaultScale();
                 }
@@ -619,6 +631,12 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
         return 0;
     }
     std::setlocale(LC_CTYPE, "");
+#if defined(__GLIBC__)
+    // Surfaces of a page turn are freed when it ends. glibc would otherwise raise its threshold
+    // for separate mappings after the first such free and serve later ones from the heap, which
+    // it seldom gives back: a window would keep ten megabytes more after its first page turn.
+    mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
+#endif
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
     try {
