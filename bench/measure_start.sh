@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Time from process start to the first frame: written (headless, a screenshot taken at once and
+# the program ending) and on screen (a window under Xvfb, up to its first present through SDL).
+# Medians of RUNS runs (default 21), in milliseconds, at scale 2: the wall-clock time, and the
+# CPU time the process used, which a busy machine does not inflate.
+#
+# Usage: bench/measure_start.sh [BUILD_DIR]          (default build/release)
+set -euo pipefail
+
+build=$(realpath "${1:-build/release}")
+trembit="$build/trembit"
+probe="$build/bench/libfirst_present_probe.so"
+runs=${RUNS:-21}
+work=$(mktemp -d)
+xvfb_pid=""
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "measure_start: $*" >&2; exit 1; }
+[ -x "$trembit" ] || fail "no $trembit (build it first)"
+[ -f "$probe" ] || fail "no $probe (build it first)"
+export XDG_CONFIG_HOME="$work/config"
+
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.1f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Headless: the whole run, from the exec to the exit after the screenshot is written.
+for _ in $(seq "$runs"); do
+  start=$(date +%s%N)
+  /usr/bin/time -f "%U %S" -o "$work/cpu" "$trembit" --headless --fast --duration 0.01 \
+    --screenshot "$work/first.png" 2>/dev/null
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000)) >>"$work/headless-wall"
+  awk '{ print ($1 + $2) * 1000 }' "$work/cpu" >>"$work/headless-cpu"
+done
+echo "headless, start to screenshot written: median $(awk '{ print $1 / 1000 }' "$work/headless-wall" | median) ms," \
+  "CPU $(median <"$work/headless-cpu") ms, of $runs runs"
+
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# Windowed: the probe says when the first picture was presented; the run then ends on its own.
+for _ in $(seq "$runs"); do
+  start=$(date +%s%N)
+  LD_PRELOAD="$probe" "$trembit" --scale 2 --source sim --duration 0.3 2>"$work/window.log" || true
+  shown=$(awk '/^first-present-ns/ { print $2 }' "$work/window.log")
+  [ -n "$shown" ] || fail "no frame was presented: $(cat "$work/window.log")"
+  echo $(((shown - start) / 1000)) >>"$work/window-wall"
+  awk '/^first-present-ns/ { print $4 / 1000000 }' "$work/window.log" >>"$work/window-cpu"
+done
+echo "window under Xvfb, start to first present: median $(awk '{ print $1 / 1000 }' "$work/window-wall" | median) ms," \
+  "CPU $(median <"$work/window-cpu") ms, of $runs runs"
