@@ -15,12 +15,14 @@ struct CairoDeleter {
     void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
     void operator()(cairo_pattern_t* pattern) const { cairo_pattern_destroy(pattern); }
     void operator()(cairo_path_t* path) const { cairo_path_destroy(path); }
+    void operator()(cairo_rectangle_list_t* list) const { cairo_rectangle_list_destroy(list); }
 };
 
 using CairoContextPtr = std::unique_ptr<cairo_t, CairoDeleter>;
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, CairoDeleter>;
 using CairoPatternPtr = std::unique_ptr<cairo_pattern_t, CairoDeleter>;
 using CairoPathPtr = std::unique_ptr<cairo_path_t, CairoDeleter>;
+using CairoRectangleListPtr = std::unique_ptr<cairo_rectangle_list_t, CairoDeleter>;
 
 /// Creates an image surface of the given size in device pixels, cleared to transparent (ARGB32)
 /// or black (RGB24). Throws std::runtime_error with Cairo's message if it cannot be made.

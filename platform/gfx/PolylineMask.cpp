@@ -1,5 +1,7 @@
 #include "platform/gfx/PolylineMask.h"
 
+#include "platform/gfx/PixelMath.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -91,13 +93,6 @@ constexpr std::int32_t kFixedHalf = 32768;
 constexpr std::int32_t kFixedUnit = 65536;
 constexpr int kFixedShift = 16;
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// Eight pixels a step where the processor can; the choice is made once, at load time.
-#define TREMBIT_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define TREMBIT_WIDE_VECTORS
-#endif
-
 TREMBIT_WIDE_VECTORS void rampMax(std::uint8_t* line, int count, std::int32_t distance, std::int32_t step, std::int32_t outer) {
     for (int i = 0; i < count; ++i) {
         std::int32_t across = distance + i * step;
@@ -153,9 +148,8 @@ void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, 
     const double step = -s.dy / s.length;
     const auto ramp = [&](int from, int to) {
         if (from <= to) {
-            rampMax(line + from, to - from + 1, static_cast<std::int32_t>(std::lround((across + (from - first) * step) * kFixedOne)),
-                    static_cast<std::int32_t>(std::lround(step * kFixedOne)),
-                    static_cast<std::int32_t>(std::lround(outer * kFixedOne)));
+            rampMax(line + from, to - from + 1, roundToInt((across + (from - first) * step) * kFixedOne),
+                    roundToInt(step * kFixedOne), roundToInt(outer * kFixedOne));
         }
     };
     // Where the line is at least a pixel inside the edge every pixel is full; a nearly level line

@@ -1,5 +1,6 @@
 #include "platform/ui/Compositor.h"
 
+#include "platform/gfx/Blend.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/View.h"
 
@@ -14,6 +15,9 @@
 namespace platform {
 
 namespace {
+
+// Beyond this a shift is no picture on any surface, and left to Cairo.
+constexpr double kMaxShift = 1.0e6;
 
 int pixels(float points, int scale) { return static_cast<int>(std::ceil(points * static_cast<float>(scale))); }
 
@@ -30,13 +34,94 @@ void snapToDevicePixels(cairo_t* cr) {
     }
 }
 
+// The context's target when the compositor may write its pixels itself: an image surface drawn
+// on directly, clipped to one whole-pixel rectangle (returned in `clip`).
+cairo_surface_t* directTarget(cairo_t* cr, cairo_rectangle_int_t& clip) {
+    cairo_surface_t* target = cairo_get_target(cr);
+    if (target != cairo_get_group_target(cr) || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) {
+        return nullptr;
+    }
+    const cairo_format_t format = cairo_image_surface_get_format(target);
+    double offsetX = 0.0;
+    double offsetY = 0.0;
+    cairo_surface_get_device_offset(target, &offsetX, &offsetY);
+    if ((format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) || offsetX != 0.0 || offsetY != 0.0) {
+        return nullptr;
+    }
+    CairoSaveGuard guard(cr);
+    cairo_identity_matrix(cr);
+    const CairoRectangleListPtr list(cairo_copy_clip_rectangle_list(cr));
+    if (list->status != CAIRO_STATUS_SUCCESS || list->num_rectangles != 1) {
+        return nullptr;
+    }
+    const cairo_rectangle_t& r = list->rectangles[0];
+    if (r.x != std::floor(r.x) || r.y != std::floor(r.y) || r.width != std::floor(r.width) ||
+        r.height != std::floor(r.height)) {
+        return nullptr;
+    }
+    clip = cairo_rectangle_int_t{static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.width),
+                                 static_cast<int>(r.height)};
+    return target;
+}
+
+bool isWholePixelShift(const cairo_matrix_t& m) {
+    return m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0 && m.x0 == std::floor(m.x0) &&
+           m.y0 == std::floor(m.y0) && std::abs(m.x0) < kMaxShift && std::abs(m.y0) < kMaxShift;
+}
+
+cairo_rectangle_int_t intersect(const cairo_rectangle_int_t& a, const cairo_rectangle_int_t& b) {
+    const int x1 = std::max(a.x, b.x);
+    const int y1 = std::max(a.y, b.y);
+    const int x2 = std::min(a.x + a.width, b.x + b.width);
+    const int y2 = std::min(a.y + a.height, b.y + b.height);
+    return cairo_rectangle_int_t{x1, y1, std::max(0, x2 - x1), std::max(0, y2 - y1)};
+}
+
+// Paints a one-stroke picture's coverage, straight into the target's pixels where it can.
+void paintCoverage(cairo_t* cr, const View::Coverage& coverage) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    cairo_rectangle_int_t clip{};
+    cairo_surface_t* target = isWholePixelShift(m) ? directTarget(cr, clip) : nullptr;
+    if (target != nullptr) {
+        const int x = static_cast<int>(m.x0);
+        const int y = static_cast<int>(m.y0);
+        const cairo_rectangle_int_t area = intersect(
+            clip, cairo_rectangle_int_t{coverage.ink.x + x, coverage.ink.y + y, coverage.ink.width, coverage.ink.height});
+        if (area.width > 0 && area.height > 0) {
+            paintThroughMask(imageBits(target), imageBits(coverage.mask), x, y, area, coverage.color);
+            cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
+        }
+        return;
+    }
+    cairo_rectangle(cr, coverage.ink.x, coverage.ink.y, coverage.ink.width, coverage.ink.height);
+    cairo_clip(cr);
+    cairo_set_source_rgba(cr, coverage.color.red, coverage.color.green, coverage.color.blue, coverage.color.alpha);
+    cairo_mask_surface(cr, coverage.mask, 0.0, 0.0);
+}
+
 // A turned picture's box in device space is mostly empty: a needle turned by a few degrees spans
 // several times its own width. Filtering every pixel of that box costs more than the rest of the
 // frame, so the fill is cut into bands of rows, each only as wide as the picture is in that band
 // (plus a pixel for the filter's reach). Every pixel left out would have been composed with nothing.
 constexpr int kTurnedBandRows = 8;
+// Pictures are sampled in 16.16 fixed point, so they must stay well inside 32768 pixels.
+constexpr int kMaxDirectImage = 16384;
 
-void fillTurned(cairo_t* cr, const cairo_rectangle_int_t& ink) {
+void fillTurned(cairo_t* cr, cairo_surface_t* contents, const cairo_rectangle_int_t& ink) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    cairo_rectangle_int_t clip{};
+    if (cairo_image_surface_get_format(contents) == CAIRO_FORMAT_ARGB32 &&
+        cairo_image_surface_get_width(contents) <= kMaxDirectImage &&
+        cairo_image_surface_get_height(contents) <= kMaxDirectImage) {
+        if (cairo_surface_t* target = directTarget(cr, clip)) {
+            if (composeTransformed(imageBits(target), imageBits(contents), m, clip)) {
+                cairo_surface_mark_dirty_rectangle(target, clip.x, clip.y, clip.width, clip.height);
+                return;
+            }
+        }
+    }
     std::array<std::array<double, 2>, 4> corners{{{double(ink.x), double(ink.y)},
                                                   {double(ink.x + ink.width), double(ink.y)},
                                                   {double(ink.x + ink.width), double(ink.y + ink.height)},
@@ -140,11 +225,7 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
             CairoSaveGuard contentsGuard(cr);
             cairo_scale(cr, 1.0 / scale, 1.0 / scale);
             snapToDevicePixels(cr);
-            cairo_rectangle(cr, coverage->ink.x, coverage->ink.y, coverage->ink.width, coverage->ink.height);
-            cairo_clip(cr);
-            cairo_set_source_rgba(cr, coverage->color.red, coverage->color.green, coverage->color.blue,
-                                  coverage->color.alpha);
-            cairo_mask_surface(cr, coverage->mask, 0.0, 0.0);
+            paintCoverage(cr, *coverage);
         }
     } else if (cairo_surface_t* contents = view.contents()) {
         CairoSaveGuard contentsGuard(cr);
@@ -157,7 +238,12 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         cairo_matrix_t m;
         cairo_get_matrix(cr, &m);
         if (m.xy != 0.0 || m.yx != 0.0) {
-            fillTurned(cr, ink);
+            fillTurned(cr, contents, ink);
+        } else if (!view.contentsInkTiles().empty()) {
+            for (const cairo_rectangle_int_t& tile : view.contentsInkTiles()) {
+                cairo_rectangle(cr, tile.x, tile.y, tile.width, tile.height);
+            }
+            cairo_fill(cr);
         } else if (ink.x == 0 && ink.y == 0 && ink.width == cairo_image_surface_get_width(contents) &&
                    ink.height == cairo_image_surface_get_height(contents)) {
             cairo_paint(cr);

@@ -3,8 +3,53 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 
 namespace platform {
+
+namespace {
+
+// Tiles of a large picture that hold anything, as runs along each row of tiles. A drop shadow or
+// a frame is mostly clear inside, and composing clear pixels costs as much as any other.
+constexpr int kTilePixels = 32;
+constexpr int kMinTiledPixels = 256 * 256;
+
+std::vector<cairo_rectangle_int_t> inkedTiles(cairo_surface_t* picture, const cairo_rectangle_int_t& ink) {
+    std::vector<cairo_rectangle_int_t> tiles;
+    if (ink.width * ink.height < kMinTiledPixels) {
+        return tiles;
+    }
+    const unsigned char* data = cairo_image_surface_get_data(picture);
+    const int stride = cairo_image_surface_get_stride(picture);
+    const auto tileHasInk = [&](int x0, int y0, int x1, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+            for (int x = x0; x < x1; ++x) {
+                if ((row[x] >> 24) != 0u) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    for (int y = ink.y; y < ink.y + ink.height; y += kTilePixels) {
+        const int y1 = std::min(y + kTilePixels, ink.y + ink.height);
+        int runStart = -1;
+        for (int x = ink.x; x <= ink.x + ink.width; x += kTilePixels) {
+            const int x1 = std::min(x + kTilePixels, ink.x + ink.width);
+            const bool inked = x < ink.x + ink.width && tileHasInk(x, y, x1, y1);
+            if (inked && runStart < 0) {
+                runStart = x;
+            } else if (!inked && runStart >= 0) {
+                tiles.push_back(cairo_rectangle_int_t{runStart, y, x - runStart, y1 - y});
+                runStart = -1;
+            }
+        }
+    }
+    return tiles;
+}
+
+} // namespace
 
 View::View(Rect frame) : layer_([this] { setNeedsComposite(); }) { setFrame(frame); }
 
@@ -175,12 +220,14 @@ void View::displayIfNeeded(int scale) {
                 }
                 cr.reset();
                 cairo_surface_flush(contents_.get());
+                contentsInkTiles_ = opaque ? std::vector<cairo_rectangle_int_t>{} : inkedTiles(contents_.get(), contentsInk_);
             }
         }
     } else if (contents_) {
         // A view that stopped drawing (an image view whose image was taken away) shows nothing.
         contents_.reset();
         contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
+        contentsInkTiles_.clear();
         coverageColor_.reset();
     }
     needsDisplay_ = false;

@@ -92,6 +92,9 @@ public:
     cairo_surface_t* contents() const { return contents_.get(); }
     /// The part of contents() that holds anything drawn, in its device pixels; the rest is clear.
     const cairo_rectangle_int_t& contentsInk() const { return contentsInk_; }
+    /// For a large picture with clear parts: boxes within contentsInk() outside which it is clear.
+    /// Empty when the picture was not looked at that closely.
+    const std::vector<cairo_rectangle_int_t>& contentsInkTiles() const { return contentsInkTiles_; }
 
     /// A picture that is nothing but strokes of one colour over clear, kept as their coverage.
     struct Coverage {
@@ -124,6 +127,7 @@ private:
     bool changed_ = true;
     CairoSurfacePtr contents_;
     cairo_rectangle_int_t contentsInk_{0, 0, 0, 0};
+    std::vector<cairo_rectangle_int_t> contentsInkTiles_;
     int contentsScale_ = 0;
     bool contentsOpaque_ = false;
     StrokeCache strokeCache_;
