@@ -117,8 +117,9 @@ void discMax(std::uint8_t* line, int from, int to, double y, DevicePoint end, do
 }
 
 // Raises the coverage of pixels [from, to] of the row whose centres lie at y to what the segment
-// stroked out to `outer` (half the width plus half a pixel) gives them.
-void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, double outer) {
+// stroked with half width `radius` gives them.
+void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, double radius) {
+    const double outer = radius + 0.5;
     // The pixels whose centres project onto the segment itself, 0 <= (p - a).d <= |d|^2, see it
     // side on; the others see one of its ends.
     const double py = y - s.a.y;
@@ -136,7 +137,9 @@ void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, 
     const DevicePoint leftEnd = leftSeesA ? s.a : s.b;
     const DevicePoint rightEnd = leftSeesA ? s.b : s.a;
     if (!(bandFrom <= bandTo)) {
-        discMax(line, from, to, y, leftEnd, outer);
+        // The whole run lies past one end: the one its first pixel projects beyond.
+        const bool beforeA = s.length == 0.0 || (from + 0.5 - s.a.x) * s.dx + py * s.dy <= 0.0;
+        discMax(line, from, to, y, beforeA ? s.a : s.b, outer);
         return;
     }
     const int first = static_cast<int>(bandFrom);
@@ -231,7 +234,7 @@ void PolylineMask::addSegment(DevicePoint a, DevicePoint b, double radius) {
         if (!spanAt(segment, outer, y, left, right) || !pixelsWithin(left, right, width_, first, last)) {
             continue;
         }
-        coverRow(pixels_.data() + static_cast<std::size_t>(row) * stride_, first, last, y, segment, outer);
+        coverRow(pixels_.data() + static_cast<std::size_t>(row) * stride_, first, last, y, segment, radius);
         include(first, last + 1, row);
     }
 }

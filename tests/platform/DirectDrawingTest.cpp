@@ -1,0 +1,289 @@
+// The drawing done without Cairo's general paths (strokes rasterised into a coverage mask, coverage
+// painted and turned pictures composed straight into a surface's pixels) must look like Cairo's.
+#include "platform/gfx/Blend.h"
+#include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/PolylineMask.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+using platform::CairoSurfacePtr;
+
+constexpr int kWidth = 80;
+constexpr int kHeight = 64;
+
+struct Difference {
+    int largest = 0;         // largest difference of any channel of any pixel, 0-255
+    double mean = 0.0;       // mean difference of alpha over pixels inked in either
+    int stray = 0;           // pixels clearly inked in one and not at all in the other
+};
+
+Difference compare(cairo_surface_t* a, cairo_surface_t* b) {
+    cairo_surface_flush(a);
+    cairo_surface_flush(b);
+    Difference d;
+    long inked = 0;
+    long total = 0;
+    for (int y = 0; y < cairo_image_surface_get_height(a); ++y) {
+        for (int x = 0; x < cairo_image_surface_get_width(a); ++x) {
+            std::uint32_t pa = 0;
+            std::uint32_t pb = 0;
+            std::memcpy(&pa, cairo_image_surface_get_data(a) + y * cairo_image_surface_get_stride(a) + 4 * x, 4);
+            std::memcpy(&pb, cairo_image_surface_get_data(b) + y * cairo_image_surface_get_stride(b) + 4 * x, 4);
+            for (int shift = 0; shift < 32; shift += 8) {
+                d.largest = std::max(d.largest, std::abs(int((pa >> shift) & 0xff) - int((pb >> shift) & 0xff)));
+            }
+            const int alphaA = int(pa >> 24);
+            const int alphaB = int(pb >> 24);
+            if (alphaA != 0 || alphaB != 0) {
+                ++inked;
+                total += std::abs(alphaA - alphaB);
+            }
+            if ((alphaA == 0 && alphaB > 64) || (alphaB == 0 && alphaA > 64)) {
+                ++d.stray;
+            }
+        }
+    }
+    d.mean = inked > 0 ? double(total) / double(inked) : 0.0;
+    return d;
+}
+
+struct StrokeCase {
+    const char* name;
+    int scale;
+    std::vector<platform::DevicePoint> points; // in points; NaN breaks the line
+    int largest;                               // allowed largest channel difference
+};
+
+void PrintTo(const StrokeCase& c, std::ostream* os) { *os << c.name; }
+
+// Strokes `c` in a translucent ink, round joins and caps, width 2 points, with or without the
+// cache that lets the context rasterise the stroke itself.
+CairoSurfacePtr stroke(const StrokeCase& c, bool direct) {
+    CairoSurfacePtr surface = platform::makeImageSurface(kWidth * c.scale, kHeight * c.scale);
+    platform::CairoContextPtr cr = platform::makeContext(surface.get());
+    cairo_scale(cr.get(), c.scale, c.scale);
+    platform::StrokeCache cache;
+    platform::GraphicsContext context(cr.get(), direct ? &cache : nullptr);
+    context.setRGBStrokeColor(0.0, 0.2, 0.9, 0.7);
+    context.setLineJoin(platform::LineJoin::Round);
+    context.setLineCap(platform::LineCap::Round);
+    context.setLineWidth(2.0f);
+    context.beginPath();
+    for (std::size_t i = 0; i < c.points.size(); ++i) {
+        const auto x = static_cast<float>(c.points[i].x);
+        const auto y = static_cast<float>(c.points[i].y);
+        i == 0 ? context.moveToPoint(x, y) : context.addLineToPoint(x, y);
+    }
+    context.strokePath();
+    return surface;
+}
+
+class DirectStrokeTest : public testing::TestWithParam<StrokeCase> {};
+
+// Edges may round differently (coverage is taken from the distance to the line, not from the
+// covered area), and where two lines pass within a pixel of each other the nearer one decides,
+// so a gap between them is a little lighter; nothing may appear or vanish.
+TEST_P(DirectStrokeTest, LooksLikeCairosStroke) {
+    const StrokeCase& c = GetParam();
+    const CairoSurfacePtr expected = stroke(c, false);
+    const CairoSurfacePtr actual = stroke(c, true);
+    const Difference d = compare(expected.get(), actual.get());
+    EXPECT_LE(d.largest, c.largest);
+    EXPECT_LE(d.mean, 6.0);
+    EXPECT_EQ(d.stray, 0);
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<platform::DevicePoint> zigzag() {
+    std::vector<platform::DevicePoint> points;
+    for (int i = 0; i < 40; ++i) {
+        points.push_back({40.0 + 36.0 * std::sin(i * 2.4), 62.0 - i * 1.5});
+    }
+    return points;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, DirectStrokeTest,
+    testing::Values(StrokeCase{"level", 1, {{3, 20}, {70, 20.4}}, 24},
+                    StrokeCase{"steep", 2, {{30, 2}, {34, 60}}, 24},
+                    StrokeCase{"diagonal", 1, {{2, 2}, {60, 50}}, 24},
+                    StrokeCase{"dot", 3, {{30, 30}, {30, 30}}, 24},
+                    StrokeCase{"sharp_turns", 2, {{5, 5}, {75, 8}, {6, 12}, {74, 14}}, 60},
+                    StrokeCase{"zigzag_1x", 1, zigzag(), 100},
+                    StrokeCase{"zigzag_3x", 3, zigzag(), 100},
+                    StrokeCase{"leaves_the_surface", 2, {{-50, 10}, {200, 40}}, 24},
+                    StrokeCase{"huge_coordinate", 1, {{10, 10}, {1e30, 10}}, 24},
+                    StrokeCase{"broken_by_nan", 1, {{5, 5}, {30, 5}, {kNaN, 5}, {50, 5}, {75, 30}}, 24},
+                    StrokeCase{"lone_move", 1, {{10, 10}}, 0}),
+    [](const testing::TestParamInfo<StrokeCase>& info) { return info.param.name; });
+
+TEST(DirectStrokeTest, ALaterStrokeAndDrawingLandOnTopOfAnEarlierOne) {
+    const auto draw = [](bool direct) {
+        CairoSurfacePtr surface = platform::makeImageSurface(kWidth, kHeight);
+        platform::CairoContextPtr cr = platform::makeContext(surface.get());
+        platform::StrokeCache cache;
+        platform::GraphicsContext context(cr.get(), direct ? &cache : nullptr);
+        context.setLineJoin(platform::LineJoin::Round);
+        context.setLineCap(platform::LineCap::Round);
+        context.setLineWidth(6.0f);
+        context.setRGBStrokeColor(1, 0, 0, 1);
+        context.moveToPoint(10, 10);
+        context.addLineToPoint(70, 50);
+        context.strokePath();
+        // A path begun before the Cairo calls below must survive the earlier stroke being painted.
+        context.setRGBStrokeColor(0, 0, 1, 0.5);
+        context.moveToPoint(10, 50);
+        context.addLineToPoint(70, 10);
+        cairo_t* raw = context.cairo();
+        cairo_save(raw);
+        cairo_new_path(raw);
+        cairo_set_source_rgba(raw, 0, 1, 0, 0.5);
+        cairo_rectangle(raw, 30, 25, 20, 10);
+        cairo_fill(raw);
+        cairo_restore(raw);
+        context.setLineJoin(platform::LineJoin::Miter);
+        context.moveToPoint(10, 50);
+        context.addLineToPoint(70, 10);
+        context.strokePath();
+        return surface;
+    };
+    const CairoSurfacePtr expected = draw(false);
+    const CairoSurfacePtr actual = draw(true);
+    const Difference d = compare(expected.get(), actual.get());
+    EXPECT_LE(d.largest, 24);
+    EXPECT_EQ(d.stray, 0);
+}
+
+TEST(PolylineMaskTest, AResetClearsWhatWasInked) {
+    platform::PolylineMask reused;
+    reused.reset(kWidth, kHeight);
+    const std::vector<platform::DevicePoint> wide = zigzag();
+    reused.addPolyline(wide, 2.0);
+    reused.reset(kWidth, kHeight);
+    const std::vector<platform::DevicePoint> small{{5, 5}, {9, 7}};
+    reused.addPolyline(small, 1.0);
+
+    platform::PolylineMask fresh;
+    fresh.reset(kWidth, kHeight);
+    fresh.addPolyline(small, 1.0);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            ASSERT_EQ(reused.coverage(x, y), fresh.coverage(x, y)) << "at " << x << ", " << y;
+        }
+    }
+    EXPECT_EQ(reused.inkBox().width, fresh.inkBox().width);
+}
+
+// A surface of random premultiplied pixels, the same for the same seed.
+CairoSurfacePtr noise(int width, int height, cairo_format_t format, unsigned seed) {
+    CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
+    std::mt19937 random(seed);
+    cairo_surface_flush(surface.get());
+    unsigned char* data = cairo_image_surface_get_data(surface.get());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (format == CAIRO_FORMAT_A8) {
+                // Clear stretches, full stretches and everything between, as a stroke has.
+                const unsigned r = random() % 4;
+                data[y * cairo_image_surface_get_stride(surface.get()) + x] =
+                    static_cast<unsigned char>(r == 0 ? 0 : r == 1 ? 255 : random() % 256);
+                continue;
+            }
+            const std::uint32_t alpha = random() % 256;
+            const auto channel = [&] { return alpha == 0 ? 0u : static_cast<std::uint32_t>(random() % (alpha + 1)); };
+            const std::uint32_t pixel = alpha << 24 | channel() << 16 | channel() << 8 | channel();
+            std::memcpy(data + y * cairo_image_surface_get_stride(surface.get()) + 4 * x, &pixel, 4);
+        }
+    }
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
+}
+
+TEST(BlendTest, PaintingThroughAMaskMatchesCairo) {
+    const CairoSurfacePtr mask = noise(50, 30, CAIRO_FORMAT_A8, 1);
+    const CairoSurfacePtr expected = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 2);
+    const CairoSurfacePtr actual = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 2);
+    const platform::Color ink{0.0, 0.2, 0.9, 0.7};
+    const cairo_rectangle_int_t area{10, 12, 40, 25};
+    {
+        platform::CairoContextPtr cr = platform::makeContext(expected.get());
+        cairo_rectangle(cr.get(), area.x, area.y, area.width, area.height);
+        cairo_clip(cr.get());
+        cairo_set_source_rgba(cr.get(), ink.red, ink.green, ink.blue, ink.alpha);
+        cairo_mask_surface(cr.get(), mask.get(), 7, 9);
+    }
+    platform::paintThroughMask(platform::imageBits(actual.get()), platform::imageBits(mask.get()), 7, 9, area, ink);
+    cairo_surface_mark_dirty(actual.get());
+    EXPECT_LE(compare(expected.get(), actual.get()).largest, 1);
+}
+
+struct TurnCase {
+    const char* name;
+    double angle; // radians
+    double scale;
+    double x;
+    double y;
+};
+
+void PrintTo(const TurnCase& c, std::ostream* os) { *os << c.name; }
+
+class TurnedPictureTest : public testing::TestWithParam<TurnCase> {};
+
+TEST_P(TurnedPictureTest, MatchesCairosBilinearFilter) {
+    const TurnCase& c = GetParam();
+    const CairoSurfacePtr picture = noise(24, 40, CAIRO_FORMAT_ARGB32, 3);
+    const CairoSurfacePtr expected = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 4);
+    const CairoSurfacePtr actual = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 4);
+    cairo_matrix_t m;
+    cairo_matrix_init_translate(&m, c.x, c.y);
+    cairo_matrix_rotate(&m, c.angle);
+    cairo_matrix_scale(&m, c.scale, c.scale);
+    const cairo_rectangle_int_t area{4, 2, kWidth - 10, kHeight - 6};
+    {
+        platform::CairoContextPtr cr = platform::makeContext(expected.get());
+        cairo_rectangle(cr.get(), area.x, area.y, area.width, area.height);
+        cairo_clip(cr.get());
+        cairo_set_matrix(cr.get(), &m);
+        cairo_set_source_surface(cr.get(), picture.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_BILINEAR);
+        cairo_paint(cr.get());
+    }
+    ASSERT_TRUE(platform::composeTransformed(platform::imageBits(actual.get()), platform::imageBits(picture.get()), m, area));
+    cairo_surface_mark_dirty(actual.get());
+    const Difference d = compare(expected.get(), actual.get());
+    EXPECT_LE(d.largest, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, TurnedPictureTest,
+                         testing::Values(TurnCase{"a_little", 0.05, 1.0, 30.3, 10.7},
+                                         TurnCase{"needle_swing", -0.31, 1.0, 20.0, -5.5},
+                                         TurnCase{"quarter_turn", std::acos(-1.0) / 2, 1.0, 60.0, 5.0},
+                                         TurnCase{"turned_and_halved", 0.7, 0.5, 40.0, 20.0},
+                                         TurnCase{"upside_down_and_doubled", 3.0, 2.0, 60.0, 60.0},
+                                         TurnCase{"mostly_off_the_surface", 0.2, 1.0, -20.0, 50.0}),
+                         [](const testing::TestParamInfo<TurnCase>& info) { return info.param.name; });
+
+TEST(TurnedPictureTest, AFlatMatrixDrawsNothing) {
+    const CairoSurfacePtr picture = noise(8, 8, CAIRO_FORMAT_ARGB32, 5);
+    const CairoSurfacePtr target = noise(16, 16, CAIRO_FORMAT_ARGB32, 6);
+    const CairoSurfacePtr untouched = noise(16, 16, CAIRO_FORMAT_ARGB32, 6);
+    cairo_matrix_t flat;
+    cairo_matrix_init(&flat, 1, 1, 1, 1, 0, 0);
+    EXPECT_FALSE(platform::composeTransformed(platform::imageBits(target.get()), platform::imageBits(picture.get()),
+                                              flat, cairo_rectangle_int_t{0, 0, 16, 16}));
+    EXPECT_EQ(compare(target.get(), untouched.get()).largest, 0);
+}
+
+} // namespace
