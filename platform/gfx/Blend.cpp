@@ -1,10 +1,12 @@
 #include "platform/gfx/Blend.h"
 
+#include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/PixelMath.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace platform {
 
@@ -34,6 +36,12 @@ inline std::uint32_t over(std::uint32_t source, std::uint32_t destination) {
 TREMBIT_WIDE_VECTORS void paintRun(std::uint32_t* row, const std::uint8_t* mask, int count, std::uint32_t color) {
     for (int i = 0; i < count; ++i) {
         row[i] = over(scalePixel(color, mask[i]), row[i]);
+    }
+}
+
+TREMBIT_WIDE_VECTORS void overRun(std::uint32_t* row, const std::uint32_t* source, int count) {
+    for (int i = 0; i < count; ++i) {
+        row[i] = over(source[i], row[i]);
     }
 }
 
@@ -137,6 +145,34 @@ void narrow(double value0, double slope, double min, double max, double& lo, dou
 
 } // namespace
 
+cairo_surface_t* directTarget(cairo_t* cr, cairo_rectangle_int_t& clip) {
+    cairo_surface_t* target = cairo_get_target(cr);
+    if (target != cairo_get_group_target(cr) || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) {
+        return nullptr;
+    }
+    const cairo_format_t format = cairo_image_surface_get_format(target);
+    double offsetX = 0.0;
+    double offsetY = 0.0;
+    cairo_surface_get_device_offset(target, &offsetX, &offsetY);
+    if ((format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) || offsetX != 0.0 || offsetY != 0.0) {
+        return nullptr;
+    }
+    CairoSaveGuard guard(cr);
+    cairo_identity_matrix(cr);
+    const CairoRectangleListPtr list(cairo_copy_clip_rectangle_list(cr));
+    if (list->status != CAIRO_STATUS_SUCCESS || list->num_rectangles != 1) {
+        return nullptr;
+    }
+    const cairo_rectangle_t& r = list->rectangles[0];
+    if (r.x != std::floor(r.x) || r.y != std::floor(r.y) || r.width != std::floor(r.width) ||
+        r.height != std::floor(r.height)) {
+        return nullptr;
+    }
+    clip = cairo_rectangle_int_t{static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.width),
+                                 static_cast<int>(r.height)};
+    return target;
+}
+
 ImageBits imageBits(cairo_surface_t* image) {
     cairo_surface_flush(image);
     return ImageBits{cairo_image_surface_get_data(image), cairo_image_surface_get_width(image),
@@ -216,6 +252,58 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, const c
         }
     }
     return true;
+}
+
+void composeSplit(const ImageBits& target, const ImageBits& before, const ImageBits& after, int x, int y,
+                  cairo_rectangle_int_t area, double a, double b, double c) {
+    // A picture with no pixels is nothing on its side of the line.
+    const auto extent = [](const ImageBits& picture, int ImageBits::*size) {
+        return picture.data != nullptr ? picture.*size : std::numeric_limits<int>::max();
+    };
+    cairo_rectangle_int_t inPictures{area.x - x, area.y - y, area.width, area.height};
+    if (!cut(area, target.width, target.height) ||
+        !cut(inPictures, std::min(extent(before, &ImageBits::width), extent(after, &ImageBits::width)),
+             std::min(extent(before, &ImageBits::height), extent(after, &ImageBits::height)))) {
+        return;
+    }
+    const int left = std::max(area.x, inPictures.x + x);
+    const int right = std::min(area.x + area.width, inPictures.x + x + inPictures.width) - 1;
+    const int top = std::max(area.y, inPictures.y + y);
+    const int bottom = std::min(area.y + area.height, inPictures.y + y + inPictures.height) - 1;
+    for (int row = top; row <= bottom; ++row) {
+        std::uint32_t* out = pixelRow(target, row);
+        const std::uint32_t* one = before.data != nullptr ? pixelRow(before, row - y) - x : nullptr;
+        const std::uint32_t* other = after.data != nullptr ? pixelRow(after, row - y) - x : nullptr;
+        const double rowOffset = b * (row + 0.5) + c;
+        const auto distance = [&](int column) { return a * (column + 0.5) + rowOffset; };
+        // Pixels strictly between the two half-pixel lines are mixed; the rest lie wholly on the
+        // side that the row's left end (or, past the mix, its right end) is on.
+        int mixFrom = right + 1;
+        int mixTo = right;
+        if (a != 0.0) {
+            const double x1 = (-0.5 - rowOffset) / a - 0.5;
+            const double x2 = (0.5 - rowOffset) / a - 0.5;
+            mixFrom = static_cast<int>(std::clamp(std::floor(std::min(x1, x2)) + 1.0, double(left), double(right) + 1.0));
+            mixTo = static_cast<int>(std::clamp(std::ceil(std::max(x1, x2)) - 1.0, double(left) - 1.0, double(right)));
+        } else if (std::abs(rowOffset) < 0.5) {
+            mixFrom = left;
+        }
+        const auto pure = [&](int from, int to) {
+            const std::uint32_t* source = from > to ? nullptr : distance(from) < 0.0 ? one : other;
+            if (source != nullptr) {
+                overRun(out + from, source + from, to - from + 1);
+            }
+        };
+        pure(left, std::min(mixFrom, right + 1) - 1);
+        for (int column = mixFrom; column <= mixTo; ++column) {
+            const double weight = std::clamp(distance(column) + 0.5, 0.0, 1.0);
+            const auto share = static_cast<std::uint32_t>(weight * kFull + 0.5);
+            const std::uint32_t mixed = (other != nullptr ? scalePixel(other[column], share) : 0u) +
+                                        (one != nullptr ? scalePixel(one[column], kFull - share) : 0u);
+            out[column] = over(mixed, out[column]);
+        }
+        pure(std::max(mixTo + 1, mixFrom), right);
+    }
 }
 
 } // namespace platform

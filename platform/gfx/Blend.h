@@ -19,6 +19,11 @@ struct ImageBits {
 /// stays owned by the caller; tell Cairo what was changed with cairo_surface_mark_dirty_rectangle.
 ImageBits imageBits(cairo_surface_t* image);
 
+/// The context's target when its pixels may be written directly: an image surface (ARGB32 or
+/// RGB24) drawn on directly, clipped to one whole-pixel rectangle, returned in `clip` in device
+/// pixels. Null otherwise (a group, a device offset, a clip of another shape).
+cairo_surface_t* directTarget(cairo_t* cr, cairo_rectangle_int_t& clip);
+
 /// Two compositing steps of every recorder frame, written out because Cairo's general paths for
 /// them cost more than the rest of the frame together. Both blend OVER with premultiplied alpha and
 /// write only inside `area` (target pixels, cut to the target).
@@ -32,5 +37,13 @@ void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX,
 /// Returns false, drawing nothing, when the matrix cannot be inverted.
 bool composeTransformed(const ImageBits& target, const ImageBits& image, const cairo_matrix_t& imageToTarget,
                         cairo_rectangle_int_t area);
+
+/// Composes two premultiplied ARGB pictures placed alike, split by a straight line: `before`
+/// where d = a (x + 1/2) + b (y + 1/2) + c <= -1/2 at a target pixel (x, y), `after` where d >= 1/2,
+/// and between the two both, `after` weighing d + 1/2; (a, b) is a unit normal, so d is the pixel
+/// centre's distance from the line. Both pictures' pixel (0, 0) lies on target pixel (x, y). A
+/// picture without pixels (null data) leaves its side as it is.
+void composeSplit(const ImageBits& target, const ImageBits& before, const ImageBits& after, int x, int y,
+                  cairo_rectangle_int_t area, double a, double b, double c);
 
 } // namespace platform

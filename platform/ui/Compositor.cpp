@@ -34,36 +34,6 @@ void snapToDevicePixels(cairo_t* cr) {
     }
 }
 
-// The context's target when the compositor may write its pixels itself: an image surface drawn
-// on directly, clipped to one whole-pixel rectangle (returned in `clip`).
-cairo_surface_t* directTarget(cairo_t* cr, cairo_rectangle_int_t& clip) {
-    cairo_surface_t* target = cairo_get_target(cr);
-    if (target != cairo_get_group_target(cr) || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) {
-        return nullptr;
-    }
-    const cairo_format_t format = cairo_image_surface_get_format(target);
-    double offsetX = 0.0;
-    double offsetY = 0.0;
-    cairo_surface_get_device_offset(target, &offsetX, &offsetY);
-    if ((format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) || offsetX != 0.0 || offsetY != 0.0) {
-        return nullptr;
-    }
-    CairoSaveGuard guard(cr);
-    cairo_identity_matrix(cr);
-    const CairoRectangleListPtr list(cairo_copy_clip_rectangle_list(cr));
-    if (list->status != CAIRO_STATUS_SUCCESS || list->num_rectangles != 1) {
-        return nullptr;
-    }
-    const cairo_rectangle_t& r = list->rectangles[0];
-    if (r.x != std::floor(r.x) || r.y != std::floor(r.y) || r.width != std::floor(r.width) ||
-        r.height != std::floor(r.height)) {
-        return nullptr;
-    }
-    clip = cairo_rectangle_int_t{static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.width),
-                                 static_cast<int>(r.height)};
-    return target;
-}
-
 bool isWholePixelShift(const cairo_matrix_t& m) {
     return m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0 && m.x0 == std::floor(m.x0) &&
            m.y0 == std::floor(m.y0) && std::abs(m.x0) < kMaxShift && std::abs(m.y0) < kMaxShift;

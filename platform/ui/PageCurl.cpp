@@ -1,5 +1,7 @@
 #include "platform/ui/PageCurl.h"
 
+#include "platform/gfx/Blend.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -47,6 +49,9 @@ constexpr double kFlapShadowOffsetY = 2.0; // points
 
 // Flips darken the face as it turns away, at most by this much.
 constexpr double kFlipMaxShade = 0.55;
+
+// Pages further off than this are no page on any surface, and left to Cairo.
+constexpr double kMaxPageShift = 1.0e6;
 
 struct Vec {
     double x = 0.0;
@@ -208,6 +213,97 @@ void writeFlapShadow(cairo_surface_t* back, const CurlFold& mirror, Size size, i
     cairo_surface_mark_dirty(back);
 }
 
+// Both pages straight into the target's pixels, split along the fold, where the page lies on whole
+// pixels at the pictures' own scale: two polygon fills with resampled patterns cost most of a curl
+// frame, while each row of the split is two copies and a mixed pixel or two.
+// The target, when the page lies on it at whole pixels and the pictures' own scale, with the
+// context's clip and the page's device position.
+struct DirectPage {
+    cairo_surface_t* target = nullptr;
+    cairo_rectangle_int_t clip{};
+    int x = 0;
+    int y = 0;
+};
+
+bool directPage(cairo_t* cr, int scale, DirectPage& page) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xx != scale || m.yy != scale || m.xy != 0.0 || m.yx != 0.0 || m.x0 != std::floor(m.x0) ||
+        m.y0 != std::floor(m.y0) || std::abs(m.x0) > kMaxPageShift || std::abs(m.y0) > kMaxPageShift) {
+        return false;
+    }
+    page.target = directTarget(cr, page.clip);
+    page.x = static_cast<int>(m.x0);
+    page.y = static_cast<int>(m.y0);
+    return page.target != nullptr;
+}
+
+bool isArgb(cairo_surface_t* picture) { return cairo_image_surface_get_format(picture) == CAIRO_FORMAT_ARGB32; }
+
+// How far past the fold a device pixel centre (x, y) lies, as a x + b y + c: a page point p lies
+// normal . p - offset points past it, and p = (device - page position) / scale.
+void foldInDevicePixels(const CurlFold& fold, const DirectPage& page, int scale, double& a, double& b, double& c) {
+    a = fold.normalX;
+    b = fold.normalY;
+    c = -fold.normalX * page.x - fold.normalY * page.y - fold.offset * scale;
+}
+
+// Both pages straight into the target's pixels, split along the fold: two polygon fills with
+// patterns cost most of a curl frame, while each row of the split is two copies and a mixed pixel.
+bool splitDirectly(cairo_t* cr, const PagePictures& pages, const CurlFold& fold) {
+    DirectPage page;
+    if (!isArgb(pages.oldPage) || !isArgb(pages.newPage) || !directPage(cr, pages.scale, page)) {
+        return false;
+    }
+    double a = 0.0;
+    double b = 0.0;
+    double c = 0.0;
+    foldInDevicePixels(fold, page, pages.scale, a, b, c);
+    composeSplit(imageBits(page.target), imageBits(pages.oldPage), imageBits(pages.newPage), page.x, page.y,
+                 page.clip, a, b, c);
+    cairo_surface_mark_dirty_rectangle(page.target, page.clip.x, page.clip.y, page.clip.width, page.clip.height);
+    return true;
+}
+
+struct Box {
+    double minX;
+    double minY;
+    double maxX;
+    double maxY;
+};
+
+// The flap's back moved by `shift` (points), on the resting side of the fold only and within `box`
+// (points), straight into the target's pixels like the pages.
+bool composeBackDirectly(cairo_t* cr, const PagePictures& pages, const CurlArtwork& artwork, const CurlFold& fold,
+                         Vec shift, Box box) {
+    DirectPage page;
+    if (!isArgb(artwork.back.get()) || !directPage(cr, pages.scale, page)) {
+        return false;
+    }
+    const int scale = pages.scale;
+    const auto left = static_cast<int>(std::floor(box.minX * scale)) + page.x;
+    const auto top = static_cast<int>(std::floor(box.minY * scale)) + page.y;
+    const auto right = static_cast<int>(std::ceil(box.maxX * scale)) + page.x;
+    const auto bottom = static_cast<int>(std::ceil(box.maxY * scale)) + page.y;
+    const int x1 = std::max(page.clip.x, left);
+    const int y1 = std::max(page.clip.y, top);
+    const int x2 = std::min(page.clip.x + page.clip.width, right);
+    const int y2 = std::min(page.clip.y + page.clip.height, bottom);
+    if (x2 <= x1 || y2 <= y1) {
+        return true;
+    }
+    const cairo_rectangle_int_t area{x1, y1, x2 - x1, y2 - y1};
+    double a = 0.0;
+    double b = 0.0;
+    double c = 0.0;
+    foldInDevicePixels(fold, page, scale, a, b, c);
+    const int x = page.x + static_cast<int>(std::round((artwork.backOrigin.x + shift.x) * scale));
+    const int y = page.y + static_cast<int>(std::round((artwork.backOrigin.y + shift.y) * scale));
+    composeSplit(imageBits(page.target), imageBits(artwork.back.get()), ImageBits{}, x, y, area, a, b, c);
+    cairo_surface_mark_dirty_rectangle(page.target, area.x, area.y, area.width, area.height);
+    return true;
+}
+
 } // namespace
 
 void drawPage(cairo_t* cr, const PagePictures& pages, cairo_surface_t* picture) {
@@ -354,10 +450,12 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
 
     // The new page where the old one has been lifted off, the old one where it still lies flat.
-    const CairoPatternPtr newPattern = picturePattern(pages.newPage, scale);
-    fillWithPattern(cr, lifted, newPattern.get());
-    const CairoPatternPtr oldPattern = picturePattern(pages.oldPage, scale);
-    fillWithPattern(cr, resting, oldPattern.get());
+    if (!splitDirectly(cr, pages, fold)) {
+        const CairoPatternPtr newPattern = picturePattern(pages.newPage, scale);
+        fillWithPattern(cr, lifted, newPattern.get());
+        const CairoPatternPtr oldPattern = picturePattern(pages.oldPage, scale);
+        fillWithPattern(cr, resting, oldPattern.get());
+    }
     if (lifted.size() < 3) {
         return;
     }
@@ -378,9 +476,12 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
     }
     const double reach = kFlapShadowWidth + std::max(std::abs(kFlapShadowOffsetX), std::abs(kFlapShadowOffsetY));
     const Vec twice{2.0 * fold.offset * fold.normalX, 2.0 * fold.offset * fold.normalY};
-    const CairoPatternPtr backPattern = placedPattern(artwork.back.get(), scale, artwork.backOrigin, twice);
-    fillWithPattern(cr, clipToBox(resting, minX - reach, minY - reach, maxX + reach, maxY + reach),
-                    backPattern.get());
+    if (!composeBackDirectly(cr, pages, artwork, fold, twice,
+                             Box{minX - reach, minY - reach, maxX + reach, maxY + reach})) {
+        const CairoPatternPtr backPattern = placedPattern(artwork.back.get(), scale, artwork.backOrigin, twice);
+        fillWithPattern(cr, clipToBox(resting, minX - reach, minY - reach, maxX + reach, maxY + reach),
+                        backPattern.get());
+    }
 
     // The shading moves with the fold: the lifted paper's shadow on the new page beyond it, the bend
     // of the flap before it. One fill for both bands, which meet only along the fold.
