@@ -1,6 +1,7 @@
 #include "platform/ui/Compositor.h"
 
 #include "platform/gfx/Blend.h"
+#include "platform/gfx/PngWriter.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/View.h"
 
@@ -229,13 +230,6 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
 
 void Compositor::writePng(const std::filesystem::path& path) const { writeSurfacePng(surface_.get(), path); }
 
-void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) {
-    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
-    if (status != CAIRO_STATUS_SUCCESS) {
-        const char* reason =
-            status == CAIRO_STATUS_WRITE_ERROR ? "cannot write the file" : cairo_status_to_string(status);
-        throw std::runtime_error("cannot save " + path.string() + ": " + reason);
-    }
-}
+void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) { writePngFile(surface, path); }
 
 } // namespace platform

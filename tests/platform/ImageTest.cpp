@@ -1,14 +1,20 @@
 #include "platform/gfx/Image.h"
+#include "platform/gfx/PngWriter.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/ImageView.h"
 #include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 using platform::CairoSurfacePtr;
@@ -199,3 +205,119 @@ TEST_F(ImageFilesTest, ImageViewShowsTheFileOfItsPixelSizeUnfilteredAndScalesOth
         }
     }
 }
+
+// Screenshots are written by our own PNG writer.
+namespace {
+
+class PngWriterTest : public ImageFilesTest {};
+
+CairoSurfacePtr readBack(const fs::path& path) {
+    CairoSurfacePtr surface(cairo_image_surface_create_from_png(path.c_str()));
+    EXPECT_EQ(cairo_surface_status(surface.get()), CAIRO_STATUS_SUCCESS) << path;
+    return surface;
+}
+
+std::uint32_t wordAt(cairo_surface_t* surface, int x, int y) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface) + 4 * x, 4);
+    return word;
+}
+
+// Fills a surface word by word from (x, y); the surface is flushed before and marked after.
+CairoSurfacePtr makeSurface(cairo_format_t format, int width, int height,
+                            const std::function<std::uint32_t(int, int)>& word) {
+    CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
+    cairo_surface_flush(surface.get());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t w = word(x, y);
+            std::memcpy(cairo_image_surface_get_data(surface.get()) + y * cairo_image_surface_get_stride(surface.get()) +
+                            4 * x,
+                        &w, 4);
+        }
+    }
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
+}
+
+// What a program reading our file sees must be what it sees reading Cairo's own file of the same
+// surface: the same format and every pixel the same, whatever the alpha and colour.
+TEST_F(PngWriterTest, ReadsBackAsCairosOwnFileDoes) {
+    struct Case {
+        const char* name;
+        cairo_format_t format;
+        int width;
+        int height;
+        std::function<std::uint32_t(int, int)> word;
+    };
+    const Case cases[] = {
+        // Every alpha (across) with colours from 0 up to that alpha (down): the rounding of each.
+        {"every alpha", CAIRO_FORMAT_ARGB32, 256, 64,
+         [](int x, int y) {
+             const auto a = static_cast<std::uint32_t>(x);
+             const std::uint32_t c = a * static_cast<std::uint32_t>(y) / 63u;
+             return (a << 24) | (c << 16) | ((a - c) << 8) | (c / 2);
+         }},
+        // An opaque picture whose unused top byte is not 0xff, as in a window's own pixels.
+        {"opaque, junk in the unused byte", CAIRO_FORMAT_RGB24, 40, 30,
+         [](int x, int y) {
+             return (static_cast<std::uint32_t>(x * 7 + y) << 24) | (static_cast<std::uint32_t>(x * 6) << 16) |
+                    (static_cast<std::uint32_t>(y * 8) << 8) | 0x5au;
+         }},
+        {"one pixel", CAIRO_FORMAT_ARGB32, 1, 1, [](int, int) { return 0x80402010u; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CairoSurfacePtr surface = makeSurface(c.format, c.width, c.height, c.word);
+        const fs::path ours = dir_ / "ours.png";
+        const fs::path cairos = dir_ / "cairo.png";
+        platform::writePngFile(surface.get(), ours);
+        ASSERT_EQ(cairo_surface_write_to_png(surface.get(), cairos.c_str()), CAIRO_STATUS_SUCCESS);
+        const CairoSurfacePtr fromOurs = readBack(ours);
+        const CairoSurfacePtr fromCairo = readBack(cairos);
+        ASSERT_EQ(cairo_image_surface_get_format(fromOurs.get()), cairo_image_surface_get_format(fromCairo.get()));
+        int differing = 0;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const std::uint32_t expected = wordAt(fromCairo.get(), x, y);
+                const std::uint32_t actual = wordAt(fromOurs.get(), x, y);
+                if (expected != actual && ++differing <= 5) {
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << "): expected " << std::hex << expected << ", got "
+                                  << actual;
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+TEST_F(PngWriterTest, MaskIsWrittenAsItsColourOverNothing) {
+    CairoSurfacePtr mask = platform::makeImageSurface(3, 1, CAIRO_FORMAT_A8);
+    cairo_surface_flush(mask.get());
+    const unsigned char alphas[] = {0, 0x80, 0xff};
+    std::memcpy(cairo_image_surface_get_data(mask.get()), alphas, sizeof alphas);
+    cairo_surface_mark_dirty(mask.get());
+    platform::writePngFile(mask.get(), dir_ / "mask.png");
+    const CairoSurfacePtr back = readBack(dir_ / "mask.png");
+    for (int x = 0; x < 3; ++x) {
+        EXPECT_EQ(wordAt(back.get(), x, 0) >> 24, alphas[x]) << "pixel " << x;
+    }
+}
+
+TEST_F(PngWriterTest, FailuresNameTheFile) {
+    const CairoSurfacePtr surface = platform::makeImageSurface(4, 4);
+    std::vector<fs::path> paths{dir_ / "no-such-folder" / "picture.png"};
+    if (fs::exists("/dev/full")) {
+        paths.emplace_back("/dev/full"); // opens, then every write fails
+    }
+    for (const fs::path& path : paths) {
+        try {
+            platform::writePngFile(surface.get(), path);
+            ADD_FAILURE() << "expected an error for " << path;
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos) << error.what();
+        }
+    }
+}
+
+} // namespace
