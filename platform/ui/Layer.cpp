@@ -14,20 +14,6 @@ void Layer::setPosition(Point position) {
     onChange_();
 }
 
-bool Layer::setValueForKeyPath(float value, std::string_view keyPath) {
-    if (keyPath == "transform.rotation.z") {
-        rotationZ_ = value;
-    } else if (keyPath == "transform.translation.y") {
-        translation_.y = value;
-    } else if (keyPath == "transform.translation.x") {
-        translation_.x = value;
-    } else {
-        return false;
-    }
-    onChange_();
-    return true;
-}
-
 bool Layer::hasFiniteTransform() const {
     return std::isfinite(rotationZ_) && std::isfinite(translation_.x) && std::isfinite(translation_.y) &&
            std::isfinite(position_.x) && std::isfinite(position_.y) && std::isfinite(anchorPoint_.x) &&

@@ -35,7 +35,21 @@ public:
     /// Sets one component of the transform by key path, leaving the others as they are:
     /// "transform.rotation.z" (radians), "transform.translation.x" or "transform.translation.y"
     /// (points). Returns false, changing nothing, for any other key path.
-    bool setValueForKeyPath(float value, std::string_view keyPath);
+    /// Inline so that a key path written out at the call folds to a plain store: a page moves two
+    /// layers for every sample.
+    bool setValueForKeyPath(float value, std::string_view keyPath) {
+        if (keyPath == "transform.rotation.z") {
+            rotationZ_ = value;
+        } else if (keyPath == "transform.translation.y") {
+            translation_.y = value;
+        } else if (keyPath == "transform.translation.x") {
+            translation_.x = value;
+        } else {
+            return false;
+        }
+        onChange_();
+        return true;
+    }
 
     /// True when the transform can be drawn: every component finite.
     bool hasFiniteTransform() const;
