@@ -96,8 +96,18 @@ int main(int argc, char** argv) {
                 }
                 continue;
             }
-            changeFrame(frame.get(), static_cast<int>(frames));
-            window.present(frame.get());
+            // Trembit draws straight into the window's pixels where it can; so does this.
+            cairo_surface_t* target = window.frameSurface();
+            if (target == nullptr) {
+                target = frame.get();
+            } else if (frames == 0) {
+                platform::CairoContextPtr cr = platform::makeContext(target);
+                cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
+                cairo_set_source_surface(cr.get(), frame.get(), 0.0, 0.0);
+                cairo_paint(cr.get());
+            }
+            changeFrame(target, static_cast<int>(frames));
+            window.present(target);
             ++frames;
         }
         std::printf("present_only: %ld frames of %d x %d in %.1f s\n", frames, width, height,

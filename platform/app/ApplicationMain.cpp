@@ -380,7 +380,9 @@ private:
                 quit_ = true;
                 break;
             case InputEvent::Kind::Expose:
+                // Composed again, not only shown again: after a resize the window's pixels are new.
                 if (lastDisplay_ > -kForever) {
+                    render();
                     screen_->present(compositor_->surface());
                 }
                 break;
@@ -453,6 +455,14 @@ private:
     }
 
     void render() {
+        if (screen_) {
+            // Frames are composed straight into the window's own pixels where it has them at the
+            // picture's size, which saves copying every frame; otherwise into the compositor's.
+            cairo_surface_t* frame = screen_->frameSurface();
+            if (frame != (compositor_->hasTarget() ? compositor_->surface() : nullptr)) {
+                compositor_->setTarget(frame != nullptr ? CairoSurfacePtr(cairo_surface_reference(frame)) : nullptr);
+            }
+        }
         compositor_->render(*interface_.window, &application_->animator());
         lastDisplay_ = clock_.now();
     }

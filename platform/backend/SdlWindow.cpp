@@ -138,6 +138,8 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     : video_(startVideo(scale, fullscreen)) {
     const int width = static_cast<int>(kPointSize.width) * scale;
     const int height = static_cast<int>(kPointSize.height) * scale;
+    pictureWidth_ = width;
+    pictureHeight_ = height;
     const Uint32 flags = SDL_WINDOW_SHOWN | (fullscreen ? static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP) : 0u);
     window_.reset(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, flags));
     if (!window_) {
@@ -253,11 +255,57 @@ void SdlWindow::present(cairo_surface_t* picture) {
     }
 
     const int stride = cairo_image_surface_get_stride(picture);
+    if (picture == frame_.get()) {
+        // Drawn straight into the window's pixels: there is nothing to copy.
+        if (SDL_UpdateWindowSurface(window_.get()) != 0) {
+            throwSdlError("Cannot show the picture");
+        }
+        return;
+    }
     if (renderer_) {
         presentWithRenderer(data, width, height, stride);
     } else {
         presentToWindowSurface(data, width, height, stride);
     }
+}
+
+cairo_surface_t* SdlWindow::frameSurface() {
+    if (renderer_) {
+        return nullptr;
+    }
+    SDL_Surface* target = SDL_GetWindowSurface(window_.get()); // made anew by SDL after a resize
+    if (target == nullptr) {
+        throwSdlError("Cannot reach the window's pixels");
+    }
+    if (frame_ && target == frameSource_ && target->pixels == framePixels_ &&
+        target->w == cairo_image_surface_get_width(frame_.get()) &&
+        target->h == cairo_image_surface_get_height(frame_.get())) {
+        return frame_.get();
+    }
+    if (frame_) {
+        // Whoever still holds the old surface must not reach the pixels SDL has freed.
+        cairo_surface_finish(frame_.get());
+        frame_.reset();
+        frameSource_ = nullptr;
+        framePixels_ = nullptr;
+    }
+    // The same word layout as in presentToWindowSurface(); the alpha byte is left to the drawing,
+    // which the display server ignores.
+    const Uint32 format = target->format->format;
+    const bool sameLayout = format == SDL_PIXELFORMAT_ARGB8888 || format == SDL_PIXELFORMAT_RGB888;
+    if (!sameLayout || target->w != pictureWidth_ || target->h != pictureHeight_ || SDL_MUSTLOCK(target) ||
+        target->pixels == nullptr) {
+        return nullptr;
+    }
+    CairoSurfacePtr frame(cairo_image_surface_create_for_data(static_cast<unsigned char*>(target->pixels),
+                                                              CAIRO_FORMAT_ARGB32, target->w, target->h, target->pitch));
+    if (cairo_surface_status(frame.get()) != CAIRO_STATUS_SUCCESS) {
+        return nullptr; // a row length Cairo cannot use; the picture is copied instead
+    }
+    frame_ = std::move(frame);
+    frameSource_ = target;
+    framePixels_ = target->pixels;
+    return frame_.get();
 }
 
 void SdlWindow::presentToWindowSurface(const unsigned char* data, int width, int height, int stride) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Geometry.h"
 
 #include <atomic>
@@ -14,7 +15,6 @@
 // Coordinates handed back are window points: the picture is 320 x 480 points, origin at its
 // top-left corner, y down, whatever the pixel scale or the letterbox around it in full screen.
 
-typedef struct _cairo_surface cairo_surface_t;
 struct SDL_Window;
 struct SDL_Renderer;
 struct SDL_Texture;
@@ -123,9 +123,19 @@ public:
     /// Shows `picture`, an ARGB32 (premultiplied) or RGB24 Cairo image surface, normally
     /// 320·scale x 480·scale pixels; the caller keeps it. Its pixels are copied once, as they are,
     /// into the window (or its texture), then presented; a renderer presents in step with the
-    /// display when the driver allows, and the caller paces the window surface. Throws
-    /// std::invalid_argument for a null or non-image surface, std::runtime_error if SDL fails.
+    /// display when the driver allows, and the caller paces the window surface. The surface from
+    /// frameSurface() is shown without a copy. Throws std::invalid_argument for a null or
+    /// non-image surface, std::runtime_error if SDL fails.
     void present(cairo_surface_t* picture);
+
+    /// The window's own pixels as an ARGB32 Cairo image surface of 320·scale x 480·scale, for a
+    /// frame to be drawn straight into and then shown with present() without being copied; null
+    /// when the window has no such pixels (a renderer presents, the window manager gave the window
+    /// another size, the pixels have another layout or must be locked). The window keeps the
+    /// surface. It stays usable until the next call, which may give another surface: the window's
+    /// pixels are made anew after a resize, and the surface they replace is finished, so drawing
+    /// into it fails instead of touching freed memory. Throws std::runtime_error if SDL fails.
+    cairo_surface_t* frameSurface();
 
     /// Waits up to `timeoutSeconds` (0: only looks) for input and returns what arrived, in order.
     /// Returns early, possibly with nothing, when wake() was called. The thread sleeps meanwhile.
@@ -159,6 +169,12 @@ private:
     SdlWindowPtr window_;
     SdlRendererPtr renderer_; ///< Null when pictures go to the window surface.
     SdlTexturePtr texture_;
+    int pictureWidth_ = 0;  ///< Pixels of a picture at the window's scale.
+    int pictureHeight_ = 0;
+    /// The window's pixels wrapped for Cairo, and the SDL surface and pixels it wraps.
+    CairoSurfacePtr frame_;
+    const SDL_Surface* frameSource_ = nullptr;
+    const void* framePixels_ = nullptr;
     int textureWidth_ = 0;  ///< Pixels of the current texture, to notice a new picture size.
     int textureHeight_ = 0;
 

@@ -135,6 +135,23 @@ void fillTurned(cairo_t* cr, cairo_surface_t* contents, const cairo_rectangle_in
     cairo_fill(cr);
 }
 
+// Whether composing `root` writes every pixel of `surface` with an opaque colour before anything
+// else, as a window with an opaque background does. Clearing the picture first would then be a
+// second write of every pixel for nothing: an opaque colour over anything is that colour.
+bool paintsEveryPixelFirst(const View& root, cairo_surface_t* surface, int scale, const Animator* animator) {
+    const std::optional<Color>& background = root.backgroundColor();
+    if (!background || !(background->alpha >= 1.0) || root.isHidden() || !root.layer().hasFiniteTransform() ||
+        (animator != nullptr && animator->transitionFor(root) != nullptr)) {
+        return false;
+    }
+    const Size size = root.bounds().size;
+    const cairo_matrix_t m = root.layer().matrixToParent(size);
+    // Placed at the origin without turning or scaling, and at least as large as the picture.
+    return m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0 && m.x0 == 0.0 && m.y0 == 0.0 &&
+           static_cast<double>(size.width) * scale >= cairo_image_surface_get_width(surface) &&
+           static_cast<double>(size.height) * scale >= cairo_image_surface_get_height(surface);
+}
+
 } // namespace
 
 Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale_(scale) {
@@ -144,12 +161,35 @@ Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale
     surface_ = makeImageSurface(pixels(pointSize.width, scale), pixels(pointSize.height, scale));
 }
 
+void Compositor::setTarget(CairoSurfacePtr target) {
+    const int width = pixels(pointSize_.width, scale_);
+    const int height = pixels(pointSize_.height, scale_);
+    if (!target) {
+        if (!ownsSurface_) {
+            surface_ = makeImageSurface(width, height);
+            ownsSurface_ = true;
+        }
+        return;
+    }
+    if (cairo_surface_get_type(target.get()) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_image_surface_get_format(target.get()) != CAIRO_FORMAT_ARGB32 ||
+        cairo_image_surface_get_width(target.get()) != width || cairo_image_surface_get_height(target.get()) != height) {
+        throw std::invalid_argument("the compositor needs an ARGB32 target of " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " pixels");
+    }
+    // The surface of our own is given back: a target in use makes its pixels unneeded.
+    surface_ = std::move(target);
+    ownsSurface_ = false;
+}
+
 void Compositor::render(View& root, const Animator* animator) {
     root.displayIfNeeded(scale_);
     CairoContextPtr cr = makeContext(surface_.get());
-    cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr.get());
-    cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+    if (!paintsEveryPixelFirst(root, surface_.get(), scale_, animator)) {
+        cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+        cairo_paint(cr.get());
+        cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+    }
     cairo_scale(cr.get(), scale_, scale_);
     composite(root, cr.get(), scale_, animator);
     cr.reset();

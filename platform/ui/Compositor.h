@@ -15,16 +15,28 @@ class View;
 /// surface from its top-left corner.
 class Compositor {
 public:
-    /// Throws std::invalid_argument for a scale other than 1, 2 or 3.
+    /// Composes into a surface of its own. Throws std::invalid_argument for a scale other than 1,
+    /// 2 or 3.
     Compositor(Size pointSize, int scale);
+
+    /// Composes into `target` from now on, such as a window's own pixels, so a frame is not copied
+    /// once more to be shown; null goes back to a surface of the compositor's own. The target
+    /// must be an ARGB32 image surface of exactly the compositor's size in pixels; the compositor
+    /// keeps a reference to it, while its pixels stay the caller's to keep valid until the target
+    /// is replaced or the compositor destroyed. What the surface held before the next render()
+    /// does not matter. Throws std::invalid_argument for another format or size.
+    void setTarget(CairoSurfacePtr target);
 
     /// One frame: the display pass over the tree (drawRect for marked views), then the tree is
     /// composed afresh into the surface and the tree's change mark cleared. Views with a page
     /// transition running on `animator` (not owned; may be null) are drawn through it.
     void render(View& root, const Animator* animator = nullptr);
 
-    /// The composed picture. Owned by the compositor; valid until it is destroyed.
+    /// The surface composed into: the compositor's own or the target set. Valid until the
+    /// compositor is destroyed or its target changes.
     cairo_surface_t* surface() const { return surface_.get(); }
+    /// True while composing into a target set by the caller.
+    bool hasTarget() const { return !ownsSurface_; }
     int scale() const { return scale_; }
     Size pointSize() const { return pointSize_; }
 
@@ -45,6 +57,7 @@ private:
     Size pointSize_;
     int scale_;
     CairoSurfacePtr surface_;
+    bool ownsSurface_ = true;
 };
 
 /// Writes an image surface as a PNG; throws std::runtime_error naming the file and the problem.

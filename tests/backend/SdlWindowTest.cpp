@@ -155,6 +155,40 @@ TEST_F(OffscreenWindowTest, PicturesReachTheWindowsPixelsAtItsSizeOrScaledIntoIt
     }
 }
 
+TEST_F(OffscreenWindowTest, FrameDrawnIntoTheWindowsPixelsIsShownAsDrawn) {
+    cairo_surface_t* frame = window_->frameSurface();
+    ASSERT_NE(frame, nullptr) << "the offscreen driver has window pixels of the picture's size";
+    EXPECT_EQ(cairo_image_surface_get_format(frame), CAIRO_FORMAT_ARGB32);
+    EXPECT_EQ(cairo_image_surface_get_width(frame), 320);
+    EXPECT_EQ(cairo_image_surface_get_height(frame), 480);
+    EXPECT_EQ(window_->frameSurface(), frame) << "the same pixels give the same surface";
+    {
+        CairoContextPtr cr{cairo_create(frame)};
+        cairo_set_source_rgb(cr.get(), 0.0, 1.0, 0.0);
+        cairo_paint(cr.get());
+    }
+    window_->present(frame);
+    EXPECT_EQ(shownPixel(window_->handle(), 10, 10), 0x00ff00u) << std::hex << shownPixel(window_->handle(), 10, 10);
+}
+
+TEST_F(OffscreenWindowTest, FrameOfAResizedWindowIsFinishedAndNotReplacedAtAnotherSize) {
+    CairoSurfacePtr old{cairo_surface_reference(window_->frameSurface())};
+    ASSERT_NE(old.get(), nullptr);
+    SDL_SetWindowSize(window_->handle(), 400, 500);
+    window_->waitEvents(0.0);
+    // The window's pixels are no longer the picture's size: it is copied and scaled instead.
+    EXPECT_EQ(window_->frameSurface(), nullptr);
+    // The old surface points at pixels SDL has freed; drawing into it must fail, not write there.
+    CairoContextPtr cr{cairo_create(old.get())};
+    EXPECT_EQ(cairo_status(cr.get()), CAIRO_STATUS_SURFACE_FINISHED);
+
+    SDL_SetWindowSize(window_->handle(), 320, 480);
+    window_->waitEvents(0.0);
+    cairo_surface_t* again = window_->frameSurface();
+    ASSERT_NE(again, nullptr) << "back at the picture's size, the new pixels are drawn into";
+    EXPECT_NO_THROW(window_->present(again));
+}
+
 TEST_F(OffscreenWindowTest, PollingDoesNotBlockAndWaitingDoes) {
     const Clock::time_point pollStart = Clock::now();
     window_->waitEvents(0.0);
