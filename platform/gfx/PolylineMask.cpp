@@ -15,10 +15,13 @@ constexpr double kFullCoverage = 255.0;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // One segment of the polyline, with what every row it crosses needs of it worked out once.
+// Divisions are slow beside everything else done per row, so each segment keeps the reciprocals.
 struct Segment {
     Segment(DevicePoint from, DevicePoint to)
         : a(from), b(to), dx(to.x - from.x), dy(to.y - from.y), lengthSquared(dx * dx + dy * dy),
-          length(std::sqrt(lengthSquared)) {}
+          length(std::sqrt(lengthSquared)), inverseDx(dx != 0.0 ? 1.0 / dx : 0.0),
+          inverseMinusDy(dy != 0.0 ? -1.0 / dy : 0.0), inverseLength(length > 0.0 ? 1.0 / length : 0.0),
+          step(-dy * inverseLength), inverseStep(step != 0.0 ? 1.0 / step : 0.0) {}
 
     DevicePoint a;
     DevicePoint b;
@@ -26,18 +29,23 @@ struct Segment {
     double dy;
     double lengthSquared;
     double length;
+    double inverseDx;
+    double inverseMinusDy;
+    double inverseLength;
+    double step;        // change of the signed distance from the line per pixel along a row
+    double inverseStep;
 };
 
-// Narrows [lo, hi] to the x where min <= slope * (x - x0) + offset <= max.
-void narrow(double slope, double offset, double min, double max, double x0, double& lo, double& hi) {
+// Narrows [lo, hi] to the x where min <= slope * (x - x0) + offset <= max; `inverse` is 1 / slope.
+void narrow(double slope, double inverse, double offset, double min, double max, double x0, double& lo, double& hi) {
     if (slope == 0.0) {
         if (offset < min || offset > max) {
             lo = kInfinity;
         }
         return;
     }
-    const double x1 = x0 + (min - offset) / slope;
-    const double x2 = x0 + (max - offset) / slope;
+    const double x1 = x0 + (min - offset) * inverse;
+    const double x2 = x0 + (max - offset) * inverse;
     lo = std::max(lo, std::min(x1, x2));
     hi = std::min(hi, std::max(x1, x2));
 }
@@ -62,8 +70,8 @@ bool spanAt(const Segment& s, double reach, double y, double& left, double& righ
         const double rise = y - s.a.y;
         double bandLo = -kInfinity;
         double bandHi = kInfinity;
-        narrow(s.dx, rise * s.dy, 0.0, s.lengthSquared, s.a.x, bandLo, bandHi);
-        narrow(-s.dy, rise * s.dx, -reach * s.length, reach * s.length, s.a.x, bandLo, bandHi);
+        narrow(s.dx, s.inverseDx, rise * s.dy, 0.0, s.lengthSquared, s.a.x, bandLo, bandHi);
+        narrow(-s.dy, s.inverseMinusDy, rise * s.dx, -reach * s.length, reach * s.length, s.a.x, bandLo, bandHi);
         if (bandLo <= bandHi) {
             lo = std::min(lo, bandLo);
             hi = std::max(hi, bandHi);
@@ -126,7 +134,7 @@ void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, 
     double bandLo = -kInfinity;
     double bandHi = kInfinity;
     if (s.length > 0.0) {
-        narrow(s.dx, py * s.dy, 0.0, s.lengthSquared, s.a.x - 0.5, bandLo, bandHi);
+        narrow(s.dx, s.inverseDx, py * s.dy, 0.0, s.lengthSquared, s.a.x - 0.5, bandLo, bandHi);
     } else {
         bandLo = kInfinity;
     }
@@ -147,8 +155,8 @@ void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, 
     discMax(line, from, first - 1, y, leftEnd, outer);
     // Signed distance from the line at the first pixel (within the stroke's reach, so it fits) and
     // its change per pixel along the row.
-    const double across = std::clamp((py * s.dx - (first + 0.5 - s.a.x) * s.dy) / s.length, -outer, outer);
-    const double step = -s.dy / s.length;
+    const double across = std::clamp((py * s.dx - (first + 0.5 - s.a.x) * s.dy) * s.inverseLength, -outer, outer);
+    const double step = s.step;
     const auto ramp = [&](int from, int to) {
         if (from <= to) {
             rampMax(line + from, to - from + 1, roundToInt((across + (from - first) * step) * kFixedOne),
@@ -163,8 +171,8 @@ void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, 
     double fullTo = -kInfinity;
     if (fullReach >= 0.0) {
         if (step != 0.0) {
-            const double x1 = first + (-fullReach - across) / step;
-            const double x2 = first + (fullReach - across) / step;
+            const double x1 = first + (-fullReach - across) * s.inverseStep;
+            const double x2 = first + (fullReach - across) * s.inverseStep;
             fullFrom = std::max(std::ceil(std::min(x1, x2)) + 1.0, static_cast<double>(first));
             fullTo = std::min(std::floor(std::max(x1, x2)) - 1.0, static_cast<double>(last));
         } else if (std::abs(across) <= fullReach) {

@@ -87,7 +87,13 @@ void fillTurned(cairo_t* cr, cairo_surface_t* contents, const cairo_rectangle_in
         cairo_image_surface_get_width(contents) <= kMaxDirectImage &&
         cairo_image_surface_get_height(contents) <= kMaxDirectImage) {
         if (cairo_surface_t* target = directTarget(cr, clip)) {
-            if (composeTransformed(imageBits(target), imageBits(contents), m, clip)) {
+            // Only the inked part is sampled: beyond it the picture is clear.
+            const ImageBits whole = imageBits(contents);
+            const ImageBits inked{whole.data + static_cast<std::ptrdiff_t>(ink.y) * whole.stride + 4 * ink.x, ink.width,
+                                  ink.height, whole.stride};
+            cairo_matrix_t fromInked = m;
+            cairo_matrix_translate(&fromInked, ink.x, ink.y);
+            if (composeTransformed(imageBits(target), inked, fromInked, clip)) {
                 cairo_surface_mark_dirty_rectangle(target, clip.x, clip.y, clip.width, clip.height);
                 return;
             }

@@ -14,6 +14,40 @@ namespace {
 constexpr int kTilePixels = 32;
 constexpr int kMinTiledPixels = 256 * 256;
 
+// The box around the picture's pixels that are not clear: a picture drawn through Cairo counts as
+// inked everywhere, yet a needle or a frame covers a small part of its surface, and every clear
+// pixel composed (turned, worse) costs as much as any other.
+cairo_rectangle_int_t tightInk(cairo_surface_t* picture, const cairo_rectangle_int_t& ink) {
+    const unsigned char* data = cairo_image_surface_get_data(picture);
+    const int stride = cairo_image_surface_get_stride(picture);
+    int left = ink.x + ink.width;
+    int right = ink.x - 1;
+    int top = ink.y + ink.height;
+    int bottom = ink.y - 1;
+    for (int y = ink.y; y < ink.y + ink.height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        int first = ink.x;
+        while (first < ink.x + ink.width && (row[first] >> 24) == 0u) {
+            ++first;
+        }
+        if (first == ink.x + ink.width) {
+            continue;
+        }
+        int last = ink.x + ink.width - 1;
+        while ((row[last] >> 24) == 0u) {
+            --last;
+        }
+        left = std::min(left, first);
+        right = std::max(right, last);
+        top = std::min(top, y);
+        bottom = y;
+    }
+    if (right < left) {
+        return cairo_rectangle_int_t{0, 0, 0, 0};
+    }
+    return cairo_rectangle_int_t{left, top, right - left + 1, bottom - top + 1};
+}
+
 std::vector<cairo_rectangle_int_t> inkedTiles(cairo_surface_t* picture, const cairo_rectangle_int_t& ink) {
     std::vector<cairo_rectangle_int_t> tiles;
     if (ink.width * ink.height < kMinTiledPixels) {
@@ -220,6 +254,9 @@ void View::displayIfNeeded(int scale) {
                 }
                 cr.reset();
                 cairo_surface_flush(contents_.get());
+                if (!opaque && !coverageColor_ && contentsInk_.width == widthPixels && contentsInk_.height == heightPixels) {
+                    contentsInk_ = tightInk(contents_.get(), contentsInk_);
+                }
                 contentsInkTiles_ = opaque ? std::vector<cairo_rectangle_int_t>{} : inkedTiles(contents_.get(), contentsInk_);
             }
         }
