@@ -45,6 +45,12 @@ TREMBIT_WIDE_VECTORS void overRun(std::uint32_t* row, const std::uint32_t* sourc
     }
 }
 
+TREMBIT_WIDE_VECTORS void copyOpaqueRun(std::uint32_t* row, const std::uint32_t* source, int count) {
+    for (int i = 0; i < count; ++i) {
+        row[i] = source[i] | 0xff000000u;
+    }
+}
+
 // A stroke's box is largely clear between its lines: runs of clear mask are stepped over a block at
 // a time and the rest painted.
 constexpr int kBlock = 16;
@@ -252,6 +258,29 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, const c
         }
     }
     return true;
+}
+
+void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaque, int x, int y,
+                    std::span<const cairo_rectangle_int_t> areas) {
+    for (cairo_rectangle_int_t area : areas) {
+        cairo_rectangle_int_t inPicture{area.x - x, area.y - y, area.width, area.height};
+        if (!cut(area, target.width, target.height) || !cut(inPicture, picture.width, picture.height)) {
+            continue;
+        }
+        const int left = std::max(area.x, inPicture.x + x);
+        const int right = std::min(area.x + area.width, inPicture.x + x + inPicture.width);
+        const int top = std::max(area.y, inPicture.y + y);
+        const int bottom = std::min(area.y + area.height, inPicture.y + y + inPicture.height);
+        for (int row = top; row < bottom; ++row) {
+            std::uint32_t* out = pixelRow(target, row) + left;
+            const std::uint32_t* source = pixelRow(picture, row - y) + (left - x);
+            if (opaque) {
+                copyOpaqueRun(out, source, right - left);
+            } else {
+                overRun(out, source, right - left);
+            }
+        }
+    }
 }
 
 void composeSplit(const ImageBits& target, const ImageBits& before, const ImageBits& after, int x, int y,

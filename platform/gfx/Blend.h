@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 #include <cstdint>
+#include <span>
 
 namespace platform {
 
@@ -37,6 +38,12 @@ void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX,
 /// Returns false, drawing nothing, when the matrix cannot be inverted.
 bool composeTransformed(const ImageBits& target, const ImageBits& image, const cairo_matrix_t& imageToTarget,
                         cairo_rectangle_int_t area);
+
+/// Composes a picture at a whole-pixel shift: its pixel (0, 0) on target pixel (x, y), inside each
+/// of `areas` (target pixels). A premultiplied ARGB picture is blended; an RGB24 one is opaque and
+/// copied. `areas` must not overlap.
+void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaque, int x, int y,
+                    std::span<const cairo_rectangle_int_t> areas);
 
 /// Composes two premultiplied ARGB pictures placed alike, split by a straight line: `before`
 /// where d = a (x + 1/2) + b (y + 1/2) + c <= -1/2 at a target pixel (x, y), `after` where d >= 1/2,

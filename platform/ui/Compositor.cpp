@@ -71,6 +71,103 @@ void paintCoverage(cairo_t* cr, const View::Coverage& coverage) {
     cairo_mask_surface(cr, coverage.mask, 0.0, 0.0);
 }
 
+// Where `child` lies in its parent when it is only moved, not turned.
+std::optional<Rect> movedFrame(const View& child) {
+    const Size size = child.bounds().size;
+    const cairo_matrix_t m = child.layer().matrixToParent(size);
+    if (m.xx != 1.0 || m.yy != 1.0 || m.xy != 0.0 || m.yx != 0.0) {
+        return std::nullopt;
+    }
+    return Rect(static_cast<float>(m.x0), static_cast<float>(m.y0), size.width, size.height);
+}
+
+// True when everything `view` shows within its bounds is opaque: an opaque background, an opaque
+// picture (which fills the bounds), or a subview that covers the bounds and is itself so. A view
+// turning a page is left out: a turn shows what lies beneath its pages.
+bool coversOpaquely(const View& view, const Animator* animator) {
+    if (view.isHidden() || !view.layer().hasFiniteTransform() ||
+        (animator != nullptr && animator->transitionFor(view) != nullptr)) {
+        return false;
+    }
+    if ((view.backgroundColor() && view.backgroundColor()->alpha >= 1.0) ||
+        (view.drawsOpaqueContent() && view.contents() != nullptr)) {
+        return true;
+    }
+    const Size size = view.bounds().size;
+    return std::any_of(view.subviews().begin(), view.subviews().end(), [&](const std::shared_ptr<View>& child) {
+        const std::optional<Rect> frame = movedFrame(*child);
+        return frame && frame->origin.x <= 0.0f && frame->origin.y <= 0.0f &&
+               frame->origin.x + frame->size.width >= size.width &&
+               frame->origin.y + frame->size.height >= size.height && coversOpaquely(*child, animator);
+    });
+}
+
+// The largest part of `view`'s bounds that one opaque subview covers, when it lies on whole device
+// pixels (a hole with soft edges would let the background show through in a seam).
+std::optional<Rect> coveredPart(const View& view, cairo_t* cr, const Animator* animator) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xy != 0.0 || m.yx != 0.0) {
+        return std::nullopt;
+    }
+    const Rect bounds = view.bounds();
+    std::optional<Rect> best;
+    for (const std::shared_ptr<View>& child : view.subviews()) {
+        const std::optional<Rect> frame = movedFrame(*child);
+        if (!frame) {
+            continue;
+        }
+        const float x1 = std::max(frame->origin.x, 0.0f);
+        const float y1 = std::max(frame->origin.y, 0.0f);
+        const float x2 = std::min(frame->origin.x + frame->size.width, bounds.size.width);
+        const float y2 = std::min(frame->origin.y + frame->size.height, bounds.size.height);
+        if (x2 <= x1 || y2 <= y1 || (best && (x2 - x1) * (y2 - y1) <= best->size.width * best->size.height)) {
+            continue;
+        }
+        std::array<double, 4> corners{x1, y1, x2, y2};
+        cairo_user_to_device(cr, &corners[0], &corners[1]);
+        cairo_user_to_device(cr, &corners[2], &corners[3]);
+        if (std::any_of(corners.begin(), corners.end(), [](double v) { return v != std::floor(v); }) ||
+            !coversOpaquely(*child, animator)) {
+            continue;
+        }
+        best = Rect(x1, y1, x2 - x1, y2 - y1);
+    }
+    return best;
+}
+
+// A picture only moved by whole pixels, straight into the target's pixels: Cairo spends as much
+// on setting up each of a shadow's tiles as on blending its pixels.
+bool composeShiftedDirectly(cairo_t* cr, const cairo_matrix_t& m, cairo_surface_t* contents,
+                            const cairo_rectangle_int_t& ink, const std::vector<cairo_rectangle_int_t>& tiles) {
+    const cairo_format_t format = cairo_image_surface_get_format(contents);
+    cairo_rectangle_int_t clip{};
+    cairo_surface_t* target = nullptr;
+    if (!isWholePixelShift(m) || (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) ||
+        (target = directTarget(cr, clip)) == nullptr) {
+        return false;
+    }
+    const int x = static_cast<int>(m.x0);
+    const int y = static_cast<int>(m.y0);
+    // Each part moved onto the target and cut to the clip.
+    const ImageBits targetBits = imageBits(target);
+    const ImageBits pictureBits = imageBits(contents);
+    const auto compose = [&](const cairo_rectangle_int_t& part) {
+        const cairo_rectangle_int_t area =
+            intersect(clip, cairo_rectangle_int_t{part.x + x, part.y + y, part.width, part.height});
+        if (area.width > 0 && area.height > 0) {
+            composeShifted(targetBits, pictureBits, format == CAIRO_FORMAT_RGB24, x, y, std::span(&area, 1));
+            cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
+        }
+    };
+    if (tiles.empty()) {
+        compose(ink);
+    } else {
+        std::for_each(tiles.begin(), tiles.end(), compose);
+    }
+    return true;
+}
+
 // A turned picture's box in device space is mostly empty: a needle turned by a few degrees spans
 // several times its own width. Filtering every pixel of that box costs more than the rest of the
 // frame, so the fill is cut into bands of rows, each only as wide as the picture is in that band
@@ -235,7 +332,13 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
     if (const auto& background = view.backgroundColor()) {
         cairo_set_source_rgba(cr, background->red, background->green, background->blue, background->alpha);
         cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
+        // What an opaque subview covers would only be painted over: left out, as a hole.
+        if (const std::optional<Rect> hidden = coveredPart(view, cr, animator)) {
+            cairo_rectangle(cr, hidden->origin.x, hidden->origin.y, hidden->size.width, hidden->size.height);
+            cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+        }
         cairo_fill(cr);
+        cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
     }
     if (const std::optional<View::Coverage> coverage = view.contentsCoverage()) {
         if (coverage->ink.width > 0) {
@@ -254,7 +357,9 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         const cairo_rectangle_int_t& ink = view.contentsInk();
         cairo_matrix_t m;
         cairo_get_matrix(cr, &m);
-        if (m.xy != 0.0 || m.yx != 0.0) {
+        if (composeShiftedDirectly(cr, m, contents, ink, view.contentsInkTiles())) {
+            // done
+        } else if (m.xy != 0.0 || m.yx != 0.0) {
             fillTurned(cr, contents, ink);
         } else if (!view.contentsInkTiles().empty()) {
             for (const cairo_rectangle_int_t& tile : view.contentsInkTiles()) {

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <numbers>
 
 using platform::Color;
@@ -232,3 +235,86 @@ TEST(ViewTest, ImageViewWithoutImageShowsNothing) {
     compositor.render(*root);
     EXPECT_EQ(pixelAt(compositor.surface(), 4, 4).a, 0) << "no stale picture";
 }
+
+namespace {
+
+struct CoverCase {
+    const char* name;
+    std::function<std::shared_ptr<View>()> makeChild;
+};
+
+void PrintTo(const CoverCase& c, std::ostream* os) { *os << c.name; }
+
+bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
+    cairo_surface_flush(a);
+    cairo_surface_flush(b);
+    return std::memcmp(cairo_image_surface_get_data(a), cairo_image_surface_get_data(b),
+                       static_cast<std::size_t>(cairo_image_surface_get_stride(a)) *
+                           static_cast<std::size_t>(cairo_image_surface_get_height(a))) == 0;
+}
+
+class CoveredBackgroundTest : public testing::TestWithParam<CoverCase> {};
+
+// A background is left out where an opaque subview covers it; that must never show: the frame
+// equals one where the background is an ordinary view of its own beneath the subview.
+TEST_P(CoveredBackgroundTest, FrameIsAsIfTheBackgroundWerePaintedWhole) {
+    const Color blue{0.1, 0.2, 0.9, 1.0};
+    auto withHole = std::make_shared<View>(Rect(0, 0, 40, 30));
+    withHole->setBackgroundColor(blue);
+    withHole->addSubview(GetParam().makeChild());
+
+    auto painted = std::make_shared<View>(Rect(0, 0, 40, 30));
+    auto backdrop = std::make_shared<View>(Rect(0, 0, 40, 30));
+    backdrop->setBackgroundColor(blue);
+    painted->addSubview(backdrop);
+    painted->addSubview(GetParam().makeChild());
+
+    for (int scale : {1, 2}) {
+        Compositor expected(Size{40, 30}, scale);
+        expected.render(*painted);
+        Compositor actual(Size{40, 30}, scale);
+        actual.render(*withHole);
+        EXPECT_TRUE(samePixels(expected.surface(), actual.surface())) << "at scale " << scale;
+    }
+}
+
+std::shared_ptr<View> coloured(Rect frame, Color color) {
+    auto view = std::make_shared<View>(frame);
+    view->setBackgroundColor(color);
+    return view;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Subviews, CoveredBackgroundTest,
+    testing::Values(
+        CoverCase{"opaque", [] { return coloured(Rect(5, 4, 20, 10), Color{1, 0, 0, 1}); }},
+        CoverCase{"translucent", [] { return coloured(Rect(5, 4, 20, 10), Color{1, 0, 0, 0.5}); }},
+        CoverCase{"hidden",
+                  [] {
+                      auto view = coloured(Rect(5, 4, 20, 10), Color{1, 0, 0, 1});
+                      view->setHidden(true);
+                      return view;
+                  }},
+        CoverCase{"turned",
+                  [] {
+                      auto view = coloured(Rect(5, 4, 20, 10), Color{1, 0, 0, 1});
+                      view->layer().setValueForKeyPath(0.3f, "transform.rotation.z");
+                      return view;
+                  }},
+        CoverCase{"between_pixels", [] { return coloured(Rect(5.25f, 4.5f, 20, 10), Color{1, 0, 0, 1}); }},
+        CoverCase{"past_the_edge", [] { return coloured(Rect(-5, 20, 60, 30), Color{1, 0, 0, 1}); }},
+        CoverCase{"covered_by_its_own_child",
+                  [] {
+                      auto view = std::make_shared<View>(Rect(5, 4, 20, 10));
+                      view->addSubview(coloured(Rect(-1, -1, 22, 12), Color{0, 1, 0, 1}));
+                      return view;
+                  }},
+        CoverCase{"child_that_misses_a_corner",
+                  [] {
+                      auto view = std::make_shared<View>(Rect(5, 4, 20, 10));
+                      view->addSubview(coloured(Rect(1, 0, 19, 10), Color{0, 1, 0, 1}));
+                      return view;
+                  }}),
+    [](const testing::TestParamInfo<CoverCase>& info) { return info.param.name; });
+
+} // namespace
