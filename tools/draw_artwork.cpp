@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/PngPtr.h"
 
 #include <cairo.h>
 #include <png.h>
@@ -58,26 +59,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// libpng's write structures, released together.
-class PngWriter {
-public:
-    PngWriter() : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr)) {
-        if (png_ != nullptr) {
-            info_ = png_create_info_struct(png_);
-        }
-    }
-    ~PngWriter() { png_destroy_write_struct(&png_, &info_); }
-    PngWriter(const PngWriter&) = delete;
-    PngWriter& operator=(const PngWriter&) = delete;
-
-    png_structp png() const { return png_; }
-    png_infop info() const { return info_; }
-
-private:
-    png_structp png_ = nullptr;
-    png_infop info_ = nullptr;
-};
-
 // One row of a Cairo image as PNG bytes: RGB for RGB24, straight-alpha RGBA for ARGB32, with
 // the same rounding as Cairo's own PNG writer, so the program loads back exactly these pixels.
 void png_row(const std::uint32_t* pixels, int width, bool alpha, std::vector<png_byte>& out) {
@@ -112,7 +93,7 @@ bool write_png(cairo_surface_t* surface, const std::filesystem::path& path) {
         return false;
     }
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    PngWriter writer;
+    platform::PngWriteStructs writer;
     if (!file || writer.info() == nullptr) {
         std::fprintf(stderr, "draw_artwork: cannot write %s\n", path.c_str());
         return false;

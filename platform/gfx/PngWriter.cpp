@@ -1,6 +1,7 @@
 #include "platform/gfx/PngWriter.h"
 
 #include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/PngPtr.h"
 
 #include <png.h>
 
@@ -25,27 +26,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// libpng's write structures, released together.
-class PngWriteStructs {
-public:
-    PngWriteStructs(png_error_ptr onError, png_error_ptr onWarning)
-        : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning)) {
-        if (png_ != nullptr) {
-            info_ = png_create_info_struct(png_);
-        }
-    }
-    ~PngWriteStructs() { png_destroy_write_struct(&png_, &info_); }
-    PngWriteStructs(const PngWriteStructs&) = delete;
-    PngWriteStructs& operator=(const PngWriteStructs&) = delete;
-
-    png_structp png() const { return png_; }
-    png_infop info() const { return info_; }
-
-private:
-    png_structp png_ = nullptr;
-    png_infop info_ = nullptr;
-};
 
 // libpng would print its reasons on standard error; the caller says what failed instead.
 [[noreturn]] void leaveOnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
