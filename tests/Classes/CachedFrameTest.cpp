@@ -5,11 +5,11 @@
 #include "platform/gfx/Image.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/SegmentedControl.h"
+#include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -78,19 +78,6 @@ std::vector<Change> history() {
     };
 }
 
-bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
-    cairo_surface_flush(a);
-    cairo_surface_flush(b);
-    const int rowBytes = cairo_image_surface_get_width(a) * 4;
-    for (int y = 0; y < cairo_image_surface_get_height(a); ++y) {
-        if (std::memcmp(cairo_image_surface_get_data(a) + y * cairo_image_surface_get_stride(a),
-                        cairo_image_surface_get_data(b) + y * cairo_image_surface_get_stride(b), rowBytes) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 TEST(CachedFrameTest, EqualsAFrameComposedAfresh) {
     const std::vector<Change> changes = history();
     Scene cached;
@@ -107,7 +94,7 @@ TEST(CachedFrameTest, EqualsAFrameComposedAfresh) {
         }
         platform::Compositor once(kWindow.size, change.scale);
         once.render(*fresh.root);
-        EXPECT_TRUE(samePixels(it->second.surface(), once.surface())) << "after " << change.name;
+        EXPECT_TRUE(testing_support::samePixels(it->second.surface(), once.surface())) << "after " << change.name;
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -245,14 +244,6 @@ struct CoverCase {
 
 void PrintTo(const CoverCase& c, std::ostream* os) { *os << c.name; }
 
-bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
-    cairo_surface_flush(a);
-    cairo_surface_flush(b);
-    return std::memcmp(cairo_image_surface_get_data(a), cairo_image_surface_get_data(b),
-                       static_cast<std::size_t>(cairo_image_surface_get_stride(a)) *
-                           static_cast<std::size_t>(cairo_image_surface_get_height(a))) == 0;
-}
-
 class CoveredBackgroundTest : public testing::TestWithParam<CoverCase> {};
 
 // A background is left out where an opaque subview covers it; that must never show: the frame
@@ -274,7 +265,7 @@ TEST_P(CoveredBackgroundTest, FrameIsAsIfTheBackgroundWerePaintedWhole) {
         expected.render(*painted);
         Compositor actual(Size{40, 30}, scale);
         actual.render(*withHole);
-        EXPECT_TRUE(samePixels(expected.surface(), actual.surface())) << "at scale " << scale;
+        EXPECT_TRUE(testing_support::samePixels(expected.surface(), actual.surface())) << "at scale " << scale;
     }
 }
 

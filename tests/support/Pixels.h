@@ -36,4 +36,18 @@ inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
     return c;
 }
 
+/// True when two image surfaces of the same size and format hold the same pixels.
+inline bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
+    cairo_surface_flush(a);
+    cairo_surface_flush(b);
+    const int rowBytes = cairo_format_stride_for_width(cairo_image_surface_get_format(a), cairo_image_surface_get_width(a));
+    for (int y = 0; y < cairo_image_surface_get_height(a); ++y) {
+        if (__builtin_memcmp(cairo_image_surface_get_data(a) + y * cairo_image_surface_get_stride(a),
+                             cairo_image_surface_get_data(b) + y * cairo_image_surface_get_stride(b), rowBytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace testing_support
