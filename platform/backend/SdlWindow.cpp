@@ -1,9 +1,15 @@
 #include "platform/backend/SdlWindow.h"
 
+#include "platform/backend/X11Connection.h"
+
 #include <SDL.h>
 #include <cairo.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -145,6 +151,14 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     if (!window_) {
         throwSdlError("Cannot open the window");
     }
+    // On X the wait for input is a poll on the display connection rather than SDL's own wait:
+    // SDL ends that wait by sending its window a message over a second connection, which the
+    // server can take after the window was closed over the first as the program quits, and Xlib
+    // answers that error by ending the program with status 1.
+    x11Fd_ = x11ConnectionNumber(window_.get());
+    if (x11Fd_ >= 0) {
+        wakeFd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    }
 
     // A window at its own size shows the picture pixel for pixel, which the window surface does
     // with one copy; a driver without one (Wayland, KMS/DRM) says so here and gets a renderer.
@@ -163,6 +177,13 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
 }
 
 SdlWindow::~SdlWindow() = default;
+
+void SdlWindow::OwnedFd::reset(int fd) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
 
 void SdlWindow::makeRenderer() {
     renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
@@ -401,6 +422,23 @@ std::vector<InputEvent> SdlWindow::waitEvents(double timeoutSeconds) {
     std::vector<InputEvent> out;
     bool woken = false;
     SDL_Event event;
+    if (x11Fd_ >= 0 && wakeFd_.get() >= 0) {
+        for (;;) {
+            while (SDL_PollEvent(&event) == 1) {
+                translate(event, out, woken);
+            }
+            const Uint64 now = SDL_GetTicks64();
+            if (!out.empty() || woken || now >= deadline) {
+                break;
+            }
+            std::array<pollfd, 2> ready{{{x11Fd_, POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}}};
+            if (::poll(ready.data(), ready.size(), static_cast<int>(deadline - now)) > 0 && (ready[1].revents & POLLIN)) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t read = ::read(wakeFd_.get(), &count, sizeof count);
+            }
+        }
+        return out;
+    }
     for (;;) {
         const Uint64 now = SDL_GetTicks64();
         const int remaining = now < deadline ? static_cast<int>(deadline - now) : 0;
@@ -430,6 +468,11 @@ void SdlWindow::wake() {
     event.type = wakeEventType_;
     if (SDL_PushEvent(&event) != 1) {
         wakePending_.store(false); // the queue refused it; let a later call try again
+        return;
+    }
+    if (wakeFd_.get() >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
     }
 }
 
