@@ -141,7 +141,7 @@ static SdlVideoGuard startVideo(int scale, bool fullscreen) {
 }
 
 SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
-    : video_(startVideo(scale, fullscreen)) {
+    : video_(startVideo(scale, fullscreen)), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     const int width = static_cast<int>(kPointSize.width) * scale;
     const int height = static_cast<int>(kPointSize.height) * scale;
     pictureWidth_ = width;
@@ -156,9 +156,6 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     // server can take after the window was closed over the first as the program quits, and Xlib
     // answers that error by ending the program with status 1.
     x11Fd_ = x11ConnectionNumber(window_.get());
-    if (x11Fd_ >= 0) {
-        wakeFd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    }
 
     // A window at its own size shows the picture pixel for pixel, which the window surface does
     // with one copy; a driver without one (Wayland, KMS/DRM) says so here and gets a renderer.
@@ -177,13 +174,6 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
 }
 
 SdlWindow::~SdlWindow() = default;
-
-void SdlWindow::OwnedFd::reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
 
 void SdlWindow::makeRenderer() {
     renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));

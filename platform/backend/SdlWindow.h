@@ -2,6 +2,7 @@
 
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Geometry.h"
+#include "platform/services/OwnedFd.h"
 
 #include <atomic>
 #include <cstdint>
@@ -178,19 +179,6 @@ private:
     int textureWidth_ = 0;  ///< Pixels of the current texture, to notice a new picture size.
     int textureHeight_ = 0;
 
-    /// Closes a file descriptor it holds.
-    class OwnedFd {
-    public:
-        OwnedFd() = default;
-        ~OwnedFd() { reset(-1); }
-        OwnedFd(const OwnedFd&) = delete;
-        OwnedFd& operator=(const OwnedFd&) = delete;
-        int get() const { return fd_; }
-        void reset(int fd);
-
-    private:
-        int fd_ = -1;
-    };
     int x11Fd_ = -1;  ///< The X display connection, owned by SDL; -1 on other drivers.
     OwnedFd wakeFd_;  ///< Ends a wait on the X connection when wake() is called.
     std::uint32_t wakeEventType_ = 0;

@@ -40,12 +40,6 @@ std::size_t oneSecondOfSamples(double interval) {
 
 } // namespace
 
-StdinSource::OwnedFd::~OwnedFd() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
 StdinSource::StdinSource(int fd, SampleUnits units, bool lossless, double updateIntervalSeconds)
     : fd_(fd), units_(units), lossless_(lossless), rate_(1.0 / usableInterval(updateIntervalSeconds)),
       queue_(oneSecondOfSamples(usableInterval(updateIntervalSeconds))),

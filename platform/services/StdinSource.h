@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/services/OwnedFd.h"
 #include "platform/services/SampleSource.h"
 #include "platform/services/Units.h"
 
@@ -67,19 +68,6 @@ private:
     bool push(const Acceleration& sample);
     // Marks the end of the input, with the errno of a failed read or 0.
     void endInput(int error);
-
-    /// A file descriptor owned by the source: closed when the source goes.
-    class OwnedFd {
-    public:
-        explicit OwnedFd(int fd) : fd_(fd) {}
-        ~OwnedFd();
-        OwnedFd(const OwnedFd&) = delete;
-        OwnedFd& operator=(const OwnedFd&) = delete;
-        int get() const { return fd_; }
-
-    private:
-        int fd_;
-    };
 
     const int fd_;
     const SampleUnits units_;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <unistd.h>
+
+namespace platform {
+
+/// A file descriptor owned by its holder: closed when the holder goes. -1 holds nothing.
+class OwnedFd {
+public:
+    explicit OwnedFd(int fd = -1) : fd_(fd) {}
+    ~OwnedFd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace platform
