@@ -126,20 +126,27 @@ void GraphicsContext::strokePath() {
                                 {x2 + reach, y2 + reach}};
         for (auto& corner : corners) {
             cairo_user_to_device(cr_, &corner[0], &corner[1]);
-            if (!inked_) {
-                inkX1_ = inkX2_ = corner[0];
-                inkY1_ = inkY2_ = corner[1];
-                inked_ = true;
-            }
-            inkX1_ = std::min(inkX1_, corner[0] - 1.0);
-            inkY1_ = std::min(inkY1_, corner[1] - 1.0);
-            inkX2_ = std::max(inkX2_, corner[0] + 1.0);
-            inkY2_ = std::max(inkY2_, corner[1] + 1.0);
+            includeInk(corner[0] - 1.0, corner[1] - 1.0, corner[0] + 1.0, corner[1] + 1.0);
         }
     }
     cairo_set_source_rgba(cr_, strokeColor_.red, strokeColor_.green, strokeColor_.blue, strokeColor_.alpha);
     cairo_stroke(cr_);
     beginPath();
+}
+
+void GraphicsContext::includeInk(double x1, double y1, double x2, double y2) {
+    if (!inked_) {
+        inkX1_ = x1;
+        inkY1_ = y1;
+        inkX2_ = x2;
+        inkY2_ = y2;
+        inked_ = true;
+        return;
+    }
+    inkX1_ = std::min(inkX1_, x1);
+    inkY1_ = std::min(inkY1_, y1);
+    inkX2_ = std::max(inkX2_, x2);
+    inkY2_ = std::max(inkY2_, y2);
 }
 
 bool GraphicsContext::strokeDirectly() {
@@ -185,17 +192,7 @@ bool GraphicsContext::strokeDirectly() {
     }
     const cairo_rectangle_int_t box = mask.inkBox();
     if (box.width > 0) {
-        if (!inked_) {
-            inkX1_ = box.x;
-            inkY1_ = box.y;
-            inkX2_ = box.x + box.width;
-            inkY2_ = box.y + box.height;
-            inked_ = true;
-        }
-        inkX1_ = std::min(inkX1_, static_cast<double>(box.x));
-        inkY1_ = std::min(inkY1_, static_cast<double>(box.y));
-        inkX2_ = std::max(inkX2_, static_cast<double>(box.x + box.width));
-        inkY2_ = std::max(inkY2_, static_cast<double>(box.y + box.height));
+        includeInk(box.x, box.y, box.x + box.width, box.y + box.height);
         pending_ = true;
         pendingColor_ = strokeColor_;
     }

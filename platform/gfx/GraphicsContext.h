@@ -83,6 +83,8 @@ public:
 
 private:
     bool strokeDirectly();
+    // Grows the inked box (device pixels) to hold the box from (x1, y1) to (x2, y2).
+    void includeInk(double x1, double y1, double x2, double y2);
 
     cairo_t* cr_;
     StrokeCache* cache_;
