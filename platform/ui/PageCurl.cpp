@@ -306,6 +306,16 @@ bool composeBackDirectly(cairo_t* cr, const PagePictures& pages, const CurlArtwo
 
 } // namespace
 
+// Before a turn starts it shows the old page, once it has ended the new one (a NaN counts as the
+// start). True when `progress` is at either end and that page was drawn.
+static bool drawnAtAnEnd(cairo_t* cr, const PagePictures& pages, double progress) {
+    if (progress > 0.0 && progress < 1.0) {
+        return false;
+    }
+    drawPage(cr, pages, progress >= 1.0 ? pages.newPage : pages.oldPage);
+    return true;
+}
+
 void drawPage(cairo_t* cr, const PagePictures& pages, cairo_surface_t* picture) {
     CairoSaveGuard guard(cr);
     cairo_rectangle(cr, 0.0, 0.0, pages.size.width, pages.size.height);
@@ -430,12 +440,7 @@ CurlArtwork makeCurlArtwork(cairo_surface_t* picture, Size size, int scale) {
 }
 
 void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& artwork, double progress) {
-    if (!(progress > 0.0)) {
-        drawPage(cr, pages, pages.oldPage);
-        return;
-    }
-    if (progress >= 1.0) {
-        drawPage(cr, pages, pages.newPage);
+    if (drawnAtAnEnd(cr, pages, progress)) {
         return;
     }
     const int scale = pages.scale;
@@ -504,12 +509,7 @@ void drawPageCurlDown(cairo_t* cr, const PagePictures& pages, const CurlArtwork&
 }
 
 void drawPageFlip(cairo_t* cr, const PagePictures& pages, double progress, bool fromLeft) {
-    if (!(progress > 0.0)) {
-        drawPage(cr, pages, pages.oldPage);
-        return;
-    }
-    if (progress >= 1.0) {
-        drawPage(cr, pages, pages.newPage);
+    if (drawnAtAnEnd(cr, pages, progress)) {
         return;
     }
     const double w = pages.size.width;
