@@ -9,6 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace platform {
 
@@ -153,11 +154,8 @@ Image::Image(CairoSurfacePtr surface)
 Image::Image(FileKey, std::filesystem::path path, int width, int height, bool opaque)
     : path_(std::move(path)), width_(width), height_(height), opaque_(opaque) {}
 
-CairoSurfacePtr Image::pixelsForSize(int widthPixels, int heightPixels, int scale) const {
-    if (surface_) {
-        return CairoSurfacePtr(cairo_surface_reference(surface_.get()));
-    }
-    std::string reason;
+Image::Decoded Image::decode(int widthPixels, int heightPixels, int scale) const {
+    Decoded decoded;
     if (widthPixels != width_ || heightPixels != height_) {
         // A copy is used only when it is exactly the size wanted; anything else (none for this
         // scale, another size, a damaged file) leaves the original to be scaled as before.
@@ -165,19 +163,57 @@ CairoSurfacePtr Image::pixelsForSize(int widthPixels, int heightPixels, int scal
         try {
             const PngHeader header = readPngHeader(variant);
             if (header.width == widthPixels && header.height == heightPixels && header.opaque == opaque_) {
-                if (CairoSurfacePtr pixels = decodePng(variant, reason)) {
-                    return pixels;
+                decoded.pixels = decodePng(variant, decoded.reason);
+                if (decoded.pixels) {
+                    return decoded;
                 }
             }
         } catch (const std::runtime_error&) {
         }
     }
-    CairoSurfacePtr pixels = decodePng(path_, reason);
-    if (!pixels && !failureSaid_) {
-        std::fprintf(stderr, "trembit: cannot load image %s: %s\n", path_.c_str(), reason.c_str());
+    decoded.pixels = decodePng(path_, decoded.reason);
+    return decoded;
+}
+
+void Image::prefetch(int widthPixels, int heightPixels, int scale) const {
+    if (surface_) {
+        return;
+    }
+    const std::lock_guard lock(prefetchMutex_);
+    if (prefetched_ && prefetched_->widthPixels == widthPixels && prefetched_->heightPixels == heightPixels &&
+        prefetched_->scale == scale) {
+        return;
+    }
+    try {
+        // The image outlives the decoding: taking the result, or dropping it, waits for the thread.
+        prefetched_ = Prefetched{widthPixels, heightPixels, scale,
+                                 std::async(std::launch::async, [this, widthPixels, heightPixels, scale] {
+                                     return decode(widthPixels, heightPixels, scale);
+                                 })};
+    } catch (const std::system_error&) {
+        // No thread to be had: the pixels are decoded when drawn, as without a prefetch.
+        prefetched_.reset();
+    }
+}
+
+CairoSurfacePtr Image::pixelsForSize(int widthPixels, int heightPixels, int scale) const {
+    if (surface_) {
+        return CairoSurfacePtr(cairo_surface_reference(surface_.get()));
+    }
+    std::optional<Prefetched> prefetched;
+    {
+        const std::lock_guard lock(prefetchMutex_);
+        prefetched.swap(prefetched_);
+    }
+    Decoded decoded = prefetched && prefetched->widthPixels == widthPixels &&
+                              prefetched->heightPixels == heightPixels && prefetched->scale == scale
+                          ? prefetched->decoded.get()
+                          : decode(widthPixels, heightPixels, scale);
+    if (!decoded.pixels && !failureSaid_) {
+        std::fprintf(stderr, "trembit: cannot load image %s: %s\n", path_.c_str(), decoded.reason.c_str());
         failureSaid_ = true;
     }
-    return pixels;
+    return std::move(decoded.pixels);
 }
 
 } // namespace platform

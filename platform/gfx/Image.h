@@ -4,7 +4,11 @@
 #include "platform/gfx/Geometry.h"
 
 #include <filesystem>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -45,6 +49,12 @@ public:
     /// the file can no longer be read.
     CairoSurfacePtr pixelsForSize(int widthPixels, int heightPixels, int scale) const;
 
+    /// Starts decoding, on a thread of its own, what pixelsForSize() will be asked for with the
+    /// same arguments, so that a first frame finds the pixels ready while other work goes on. The
+    /// next pixelsForSize() with those arguments takes them; one with others decodes as usual.
+    /// Does nothing for an image held in memory.
+    void prefetch(int widthPixels, int heightPixels, int scale) const;
+
     /// The file of the copy made for `scale`: `dir/name@2x.png` for `dir/name.png` and 2.
     static std::filesystem::path scaledVariantPath(const std::filesystem::path& original, int scale);
 
@@ -55,6 +65,19 @@ public:
     Image(FileKey, std::filesystem::path path, int width, int height, bool opaque);
 
 private:
+    struct Decoded {
+        CairoSurfacePtr pixels;
+        std::string reason; ///< Why there are none.
+    };
+    /// Pixels decoded ahead by prefetch(), and the arguments they were decoded for.
+    struct Prefetched {
+        int widthPixels;
+        int heightPixels;
+        int scale;
+        std::future<Decoded> decoded;
+    };
+
+    Decoded decode(int widthPixels, int heightPixels, int scale) const;
 
     std::filesystem::path path_;   ///< Empty for an image held in memory.
     CairoSurfacePtr surface_;      ///< Null for an image read from a file.
@@ -62,6 +85,8 @@ private:
     int height_ = 0;
     bool opaque_ = false;
     mutable bool failureSaid_ = false; ///< A decoding failure was said; not said every frame.
+    mutable std::mutex prefetchMutex_;
+    mutable std::optional<Prefetched> prefetched_;
 };
 
 /// What a PNG file's header says about its picture.

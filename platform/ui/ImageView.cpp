@@ -23,7 +23,40 @@ int wholePixelScale(const cairo_matrix_t& m) {
 
 void ImageView::setImage(std::shared_ptr<const Image> image) {
     image_ = std::move(image);
+    decoded_.reset();
     setNeedsDisplay();
+}
+
+std::pair<int, int> ImageView::pixelSize(int scale) const {
+    const Rect area = bounds();
+    return {static_cast<int>(std::lround(area.size.width * static_cast<float>(scale))),
+            static_cast<int>(std::lround(area.size.height * static_cast<float>(scale)))};
+}
+
+void ImageView::prefetchContents(int scale) {
+    if (image_) {
+        const auto [width, height] = pixelSize(scale);
+        image_->prefetch(width, height, scale);
+    }
+    View::prefetchContents(scale);
+}
+
+CairoSurfacePtr ImageView::takeFinishedContents(int scale, int widthPixels, int heightPixels) {
+    decoded_.reset();
+    if (!image_ || pixelSize(scale) != std::pair{widthPixels, heightPixels}) {
+        return nullptr;
+    }
+    CairoSurfacePtr pixels = image_->pixelsForSize(widthPixels, heightPixels, scale);
+    const cairo_format_t cacheFormat = drawsOpaqueContent() ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+    // Only pixels nobody else holds (not an image kept in memory) may become a cache drawn over later.
+    if (pixels && cairo_image_surface_get_width(pixels.get()) == widthPixels &&
+        cairo_image_surface_get_height(pixels.get()) == heightPixels &&
+        cairo_image_surface_get_format(pixels.get()) == cacheFormat &&
+        cairo_surface_get_reference_count(pixels.get()) == 1) {
+        return pixels;
+    }
+    decoded_ = std::move(pixels);
+    return nullptr;
 }
 
 void ImageView::drawRect(GraphicsContext& context, const Rect&) {
@@ -37,7 +70,7 @@ void ImageView::drawRect(GraphicsContext& context, const Rect&) {
     const int scale = wholePixelScale(device);
     const int wantedWidth = static_cast<int>(std::lround(area.size.width * static_cast<float>(scale)));
     const int wantedHeight = static_cast<int>(std::lround(area.size.height * static_cast<float>(scale)));
-    const CairoSurfacePtr pixels = image_->pixelsForSize(wantedWidth, wantedHeight, scale);
+    const CairoSurfacePtr pixels = decoded_ ? std::move(decoded_) : image_->pixelsForSize(wantedWidth, wantedHeight, scale);
     if (!pixels) {
         return;
     }

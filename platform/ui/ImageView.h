@@ -4,6 +4,7 @@
 #include "platform/ui/View.h"
 
 #include <memory>
+#include <utility>
 
 namespace platform {
 
@@ -19,11 +20,21 @@ public:
     void setImage(std::shared_ptr<const Image> image);
 
     void drawRect(GraphicsContext& context, const Rect& rect) override;
+    void prefetchContents(int scale) override;
+    /// The decoded copy itself when it is exactly the cache's size and format, so that a first
+    /// frame does not copy it pixel by pixel.
+    CairoSurfacePtr takeFinishedContents(int scale, int widthPixels, int heightPixels) override;
     bool drawsContent() const override { return image_ != nullptr; }
     bool drawsOpaqueContent() const override { return image_ != nullptr && image_->isOpaque(); }
 
 private:
+    /// The image's size in device pixels at `scale`, as drawRect shows it.
+    std::pair<int, int> pixelSize(int scale) const;
+
     std::shared_ptr<const Image> image_;
+    /// Pixels takeFinishedContents() decoded but could not hand over, for the drawRect that
+    /// follows it in the same display pass, so the file is not decoded twice.
+    CairoSurfacePtr decoded_;
 };
 
 } // namespace platform

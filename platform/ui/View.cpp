@@ -183,6 +183,14 @@ std::optional<View::Coverage> View::contentsCoverage() {
 
 void View::drawRect(GraphicsContext&, const Rect&) {}
 
+void View::prefetchContents(int scale) {
+    for (const std::shared_ptr<View>& child : subviews_) {
+        child->prefetchContents(scale);
+    }
+}
+
+CairoSurfacePtr View::takeFinishedContents(int, int, int) { return nullptr; }
+
 View* View::hitTest(Point pointInSelf) {
     if (hidden_ || !userInteractionEnabled_ || !bounds().contains(pointInSelf)) {
         return nullptr;
@@ -215,6 +223,34 @@ void View::touchesEnded(Point, bool) {}
 
 void View::touchesCancelled() {}
 
+void View::drawContents(int scale, int widthPixels, int heightPixels, bool opaque, bool sizeMatches) {
+    if (!sizeMatches) {
+        contents_ = makeImageSurface(widthPixels, heightPixels, opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
+        contentsScale_ = scale;
+        contentsOpaque_ = opaque;
+        contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
+    }
+    CairoContextPtr cr = makeContext(contents_.get());
+    // Each pass replaces the previous picture entirely; only what was inked needs clearing.
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+    cairo_rectangle(cr.get(), contentsInk_.x, contentsInk_.y, contentsInk_.width, contentsInk_.height);
+    cairo_fill(cr.get());
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+    cairo_scale(cr.get(), scale, scale);
+    GraphicsContext context(cr.get(), &strokeCache_);
+    drawRect(context, bounds());
+    if (!opaque && context.onlyPendingStroke()) {
+        coverageColor_ = context.takePendingStroke();
+        contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
+    } else {
+        coverageColor_.reset();
+        context.flush();
+        contentsInk_ = context.inkExtents(widthPixels, heightPixels);
+    }
+    cr.reset();
+    cairo_surface_flush(contents_.get());
+}
+
 void View::displayIfNeeded(int scale) {
     if (drawsContent()) {
         const int widthPixels = static_cast<int>(std::ceil(size_.width * static_cast<float>(scale)));
@@ -228,32 +264,14 @@ void View::displayIfNeeded(int scale) {
             if (widthPixels <= 0 || heightPixels <= 0) {
                 contents_.reset();
             } else {
-                if (!sizeMatches) {
-                    contents_ = makeImageSurface(widthPixels, heightPixels,
-                                                 opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
+                if (CairoSurfacePtr finished = takeFinishedContents(scale, widthPixels, heightPixels)) {
+                    contents_ = std::move(finished);
                     contentsScale_ = scale;
                     contentsOpaque_ = opaque;
-                    contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
-                }
-                CairoContextPtr cr = makeContext(contents_.get());
-                // Each pass replaces the previous picture entirely; only what was inked needs clearing.
-                cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
-                cairo_rectangle(cr.get(), contentsInk_.x, contentsInk_.y, contentsInk_.width, contentsInk_.height);
-                cairo_fill(cr.get());
-                cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
-                cairo_scale(cr.get(), scale, scale);
-                GraphicsContext context(cr.get(), &strokeCache_);
-                drawRect(context, bounds());
-                if (!opaque && context.onlyPendingStroke()) {
-                    coverageColor_ = context.takePendingStroke();
-                    contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
+                    contentsInk_ = cairo_rectangle_int_t{0, 0, widthPixels, heightPixels};
                 } else {
-                    coverageColor_.reset();
-                    context.flush();
-                    contentsInk_ = context.inkExtents(widthPixels, heightPixels);
+                    drawContents(scale, widthPixels, heightPixels, opaque, sizeMatches);
                 }
-                cr.reset();
-                cairo_surface_flush(contents_.get());
                 if (!opaque && !coverageColor_ && contentsInk_.width == widthPixels && contentsInk_.height == heightPixels) {
                     contentsInk_ = tightInk(contents_.get(), contentsInk_);
                 }

@@ -88,6 +88,10 @@ public:
     /// Runs drawRect if the view is marked (or its cached surface does not match `scale`),
     /// for this view and all its subviews.
     void displayIfNeeded(int scale);
+    /// Lets this view and its subviews start making ready what a display pass at `scale` will
+    /// draw (an image view has its image decoded on another thread), so that a first frame waits
+    /// less. Nothing is drawn; the default does nothing for the view itself.
+    virtual void prefetchContents(int scale);
     /// The cached picture at the last display pass's pixel scale, or nullptr. Owned by the view.
     cairo_surface_t* contents() const { return contents_.get(); }
     /// The part of contents() that holds anything drawn, in its device pixels; the rest is clear.
@@ -107,6 +111,12 @@ public:
     /// the coverage onto the page directly saves clearing, filling and blending a picture of its own.
     std::optional<Coverage> contentsCoverage();
 
+    /// A picture exactly as drawRect would leave the cached surface (`widthPixels` x
+    /// `heightPixels`, RGB24 if drawsOpaqueContent(), else premultiplied ARGB32) for the display
+    /// pass to keep as that surface instead of drawing one; null, the default, to have drawRect
+    /// draw. The view gives it up: the display pass becomes its only owner and later draws in it.
+    virtual CairoSurfacePtr takeFinishedContents(int scale, int widthPixels, int heightPixels);
+
     /// True when something in this subtree changed since the last clearChanges() on the root.
     bool hasChanges() const { return changed_; }
     void clearChanges();
@@ -114,6 +124,9 @@ public:
     void setNeedsComposite();
 
 private:
+    /// drawRect into the cached surface, made anew unless `sizeMatches`.
+    void drawContents(int scale, int widthPixels, int heightPixels, bool opaque, bool sizeMatches);
+
     Layer layer_;
     Size size_;
     View* superview_ = nullptr;

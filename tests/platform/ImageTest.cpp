@@ -206,6 +206,64 @@ TEST_F(ImageFilesTest, ImageViewShowsTheFileOfItsPixelSizeUnfilteredAndScalesOth
     }
 }
 
+// A view keeps the decoded copy itself as its picture, and an image decoded ahead is the one drawn.
+// Each case is drawn twice over green (the second pass redraws the view) and must show, at both,
+// red on the copy's right half and, where the copy is clear on its left half, green through it;
+// an image held in memory is never drawn over.
+TEST_F(ImageFilesTest, ImageViewKeepsTheDecodedCopyOnlyWhereItShowsTheSamePicture) {
+    struct Case {
+        const char* name;
+        bool translucent;   // the copy's left half is clear (else the whole copy is opaque red)
+        int prefetchScale;  // 0: none
+        bool inMemory;      // the image is a surface held in memory rather than a file
+    };
+    const Case cases[] = {
+        {"opaque copy", false, 0, false},
+        {"copy with a clear half", true, 0, false},
+        {"decoded ahead", true, 2, false},
+        {"decoded ahead for another scale", true, 3, false},
+        {"image in memory", true, 0, true},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        CairoSurfacePtr copy = platform::makeImageSurface(8, 4, c.translucent ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24);
+        {
+            platform::CairoContextPtr cr = platform::makeContext(copy.get());
+            cairo_set_source_rgb(cr.get(), 1, 0, 0);
+            cairo_rectangle(cr.get(), c.translucent ? 4 : 0, 0, c.translucent ? 4 : 8, 4);
+            cairo_fill(cr.get());
+        }
+        ASSERT_EQ(cairo_surface_write_to_png(copy.get(), (dir_ / "art@2x.png").c_str()), CAIRO_STATUS_SUCCESS);
+        const fs::path original = writePng("art.png", 12, 6, c.translucent ? Colour{0, 0, 1, 0.5} : kBlue);
+        const std::shared_ptr<const Image> image =
+            c.inMemory ? std::make_shared<const Image>(CairoSurfacePtr(cairo_surface_reference(copy.get())))
+                       : Image::fromPngFile(original);
+
+        auto root = std::make_shared<platform::View>(platform::Rect(0, 0, 4, 2));
+        root->setBackgroundColor(platform::Color{0, 1, 0, 1});
+        auto view = std::make_shared<platform::ImageView>(platform::Rect(0, 0, 4, 2));
+        view->setImage(image);
+        root->addSubview(view);
+        if (c.prefetchScale != 0) {
+            root->prefetchContents(c.prefetchScale);
+        }
+        platform::Compositor compositor(platform::Size{4, 2}, 2);
+        for (const int pass : {1, 2}) {
+            view->setNeedsDisplay();
+            compositor.render(*root);
+            EXPECT_TRUE(isColour(pixelAt(compositor.surface(), 1, 1), c.translucent ? Colour{0, 1, 0, 1} : kRed))
+                << c.name << ", pass " << pass << ": " << pixelAt(compositor.surface(), 1, 1);
+            EXPECT_TRUE(isColour(pixelAt(compositor.surface(), 6, 2), kRed))
+                << c.name << ", pass " << pass << ": " << pixelAt(compositor.surface(), 6, 2);
+        }
+        if (c.inMemory) {
+            EXPECT_NE(view->contents(), copy.get()) << c.name;
+            EXPECT_TRUE(isColour(pixelAt(copy.get(), 6, 2), kRed)) << c.name << ": the image itself is untouched";
+        }
+    }
+}
+
 // Screenshots are written by our own PNG writer.
 namespace {
 
