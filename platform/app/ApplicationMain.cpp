@@ -64,6 +64,11 @@ struct StartError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+StartError cannotOpenWindow(const std::runtime_error& error) {
+    return StartError(std::string("cannot open a window: ") + error.what() +
+                      " (use --headless where there is no display)");
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -247,17 +252,16 @@ private:
         }
 
         int scale = options_.scale.value_or(kDefaultHeadlessScale);
+        // Held until the window is open, so SDL connects to the display once, not twice.
+        std::optional<SdlVideoGuard> video;
         if (!options_.headless) {
             try {
-                // Held across both steps so SDL connects to the display once, not twice.
-                const SdlVideoGuard video;
+                video.emplace();
                 if (!options_.scale) {
                     scale = options_.fullscreen ? kDefaultHeadlessScale : SdlWindow::defaultScale();
                 }
-                screen_ = std::make_unique<SdlWindow>("Trembit", scale, options_.fullscreen);
             } catch (const std::runtime_error& error) {
-                throw StartError(std::string("cannot open a window: ") + error.what() +
-                                 " (use --headless where there is no display)");
+                throw cannotOpenWindow(error);
             }
         }
 
@@ -270,6 +274,16 @@ private:
         router_.emplace(*interface_.window);
 
         delegate_->applicationDidFinishLaunching(*application_);
+        // The artwork is decoded on other threads while the window opens and the source starts.
+        interface_.window->prefetchContents(scale);
+
+        if (!options_.headless) {
+            try {
+                screen_ = std::make_unique<SdlWindow>("Trembit", scale, options_.fullscreen);
+            } catch (const std::runtime_error& error) {
+                throw cannotOpenWindow(error);
+            }
+        }
 
         // The source opens once the application has chosen its rate: a device is asked for it and
         // a stream's queue holds a second's worth.
@@ -646,6 +660,9 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
         settings.sysfsRoot = options.sysfsRoot;
         std::fputs(listSources(settings).c_str(), stdout);
         return 0;
+    }
+    if (!options.headless) {
+        SdlWindow::prepareEnvironment();
     }
     std::setlocale(LC_CTYPE, "");
 #if defined(__GLIBC__)

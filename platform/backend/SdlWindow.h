@@ -98,6 +98,10 @@ public:
     /// a tenth to spare for decorations; 1 if none fits or SDL cannot tell. Needs no window.
     static int defaultScale();
 
+    /// Settles what the process environment tells the video driver before SDL reads it. Call
+    /// before any thread starts (it sets an environment variable) and before video starts.
+    static void prepareEnvironment();
+
     /// The largest scale 1 to 3 whose 480·scale pixel height fits 90% of `usableHeightPixels`;
     /// 1 if none does.
     static int scaleForUsableHeight(int usableHeightPixels);
