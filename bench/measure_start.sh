@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Time from process start to the first frame: written (headless, a screenshot taken at once and
 # the program ending) and on screen (a window under Xvfb, up to its first present through SDL).
+# The probe library, preloaded, says when those moments come.
 # Medians of RUNS runs (default 21), in milliseconds, at scale 2: the wall-clock time, and the
 # CPU time the process used, which a busy machine does not inflate.
 #
@@ -26,17 +27,26 @@ export XDG_CONFIG_HOME="$work/config"
 
 median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.1f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# Headless: the whole run, from the exec to the exit after the screenshot is written.
+# Headless: the first frame is the screenshot. The probe says when its PNG starts to be written
+# (the frame is composed) and when the picture is all in it; the whole run ends at the exit.
 for _ in $(seq "$runs"); do
   start=$(date +%s%N)
-  /usr/bin/time -f "%U %S" -o "$work/cpu" "$trembit" --headless --fast --duration 0.01 \
-    --screenshot "$work/first.png" 2>/dev/null
+  LD_PRELOAD="$probe" /usr/bin/time -f "%U %S" -o "$work/cpu" "$trembit" --headless --fast --duration 0.01 \
+    --screenshot "$work/first.png" 2>"$work/headless.log"
   end=$(date +%s%N)
+  for what in composed written; do
+    stamp=$(awk -v w="first-$what-ns" '$1 == w { print $2 }' "$work/headless.log")
+    [ -n "$stamp" ] || fail "no screenshot was written: $(cat "$work/headless.log")"
+    echo $(((stamp - start) / 1000)) >>"$work/headless-$what"
+  done
+  awk '$1 == "first-written-ns" { print $4 / 1000000 }' "$work/headless.log" >>"$work/headless-written-cpu"
   echo $(((end - start) / 1000)) >>"$work/headless-wall"
   awk '{ print ($1 + $2) * 1000 }' "$work/cpu" >>"$work/headless-cpu"
 done
-echo "headless, start to screenshot written: median $(awk '{ print $1 / 1000 }' "$work/headless-wall" | median) ms," \
-  "CPU $(median <"$work/headless-cpu") ms, of $runs runs"
+ms() { awk '{ print $1 / 1000 }' "$1" | median; }
+echo "headless, start to first frame composed: median $(ms "$work/headless-composed") ms;" \
+  "to its PNG written: $(ms "$work/headless-written") ms, CPU $(median <"$work/headless-written-cpu") ms;" \
+  "to the exit: $(ms "$work/headless-wall") ms, CPU $(median <"$work/headless-cpu") ms; of $runs runs"
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -54,5 +64,5 @@ for _ in $(seq "$runs"); do
   echo $(((shown - start) / 1000)) >>"$work/window-wall"
   awk '/^first-present-ns/ { print $4 / 1000000 }' "$work/window.log" >>"$work/window-cpu"
 done
-echo "window under Xvfb, start to first present: median $(awk '{ print $1 / 1000 }' "$work/window-wall" | median) ms," \
+echo "window under Xvfb, start to first present: median $(ms "$work/window-wall") ms," \
   "CPU $(median <"$work/window-cpu") ms, of $runs runs"
