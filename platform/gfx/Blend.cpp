@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
 
 namespace platform {
 
@@ -15,6 +17,10 @@ namespace {
 constexpr std::uint32_t kRedBlue = 0x00ff00ffu;
 constexpr std::uint32_t kHalfRedBlue = 0x00800080u;
 constexpr std::uint32_t kFull = 255u;
+// Pictures smaller than this are read whole; looking for repeated rows would not pay.
+constexpr int kMinRepeatedRowsPixels = 256 * 256;
+// A table of repeated rows is kept when at least a quarter of the rows repeat another.
+constexpr std::size_t kWorthwhileRepeatShare = 4;
 
 // Two 8-bit channels held in bits 0-7 and 16-23, each times m / 255, rounded as Cairo's own
 // compositing rounds.
@@ -261,7 +267,7 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, const c
 }
 
 void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaque, int x, int y,
-                    std::span<const cairo_rectangle_int_t> areas) {
+                    std::span<const cairo_rectangle_int_t> areas, std::span<const std::uint32_t> rowSources) {
     for (cairo_rectangle_int_t area : areas) {
         cairo_rectangle_int_t inPicture{area.x - x, area.y - y, area.width, area.height};
         if (!cut(area, target.width, target.height) || !cut(inPicture, picture.width, picture.height)) {
@@ -273,7 +279,8 @@ void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaq
         const int bottom = std::min(area.y + area.height, inPicture.y + y + inPicture.height);
         for (int row = top; row < bottom; ++row) {
             std::uint32_t* out = pixelRow(target, row) + left;
-            const std::uint32_t* source = pixelRow(picture, row - y) + (left - x);
+            const int pictureRow = rowSources.empty() ? row - y : static_cast<int>(rowSources[row - y]);
+            const std::uint32_t* source = pixelRow(picture, pictureRow) + (left - x);
             if (opaque) {
                 copyOpaqueRun(out, source, right - left);
             } else {
@@ -281,6 +288,47 @@ void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaq
             }
         }
     }
+}
+
+std::vector<std::uint32_t> repeatedRows(const ImageBits& picture) {
+    std::vector<std::uint32_t> sources;
+    const auto rowBytes = static_cast<std::size_t>(picture.width) * sizeof(std::uint32_t);
+    if (picture.data == nullptr || picture.width * picture.height < kMinRepeatedRowsPixels) {
+        return sources;
+    }
+    sources.resize(static_cast<std::size_t>(picture.height));
+    // Rows are found again by a hash of their pixels; equal hashes are checked byte for byte.
+    std::unordered_multimap<std::uint64_t, std::uint32_t> distinct;
+    std::size_t repeats = 0;
+    for (int row = 0; row < picture.height; ++row) {
+        const std::uint8_t* bytes = picture.data + static_cast<std::ptrdiff_t>(row) * picture.stride;
+        auto& source = sources[static_cast<std::size_t>(row)];
+        source = static_cast<std::uint32_t>(row);
+        // Runs of equal rows (the paper between its rules) need no hash.
+        if (row > 0 && std::memcmp(bytes, bytes - picture.stride, rowBytes) == 0) {
+            source = sources[static_cast<std::size_t>(row) - 1];
+            ++repeats;
+            continue;
+        }
+        const std::uint64_t hash = std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(bytes), rowBytes));
+        const auto [first, last] = distinct.equal_range(hash);
+        const auto same = std::find_if(first, last, [&](const auto& entry) {
+            return std::memcmp(bytes, picture.data + static_cast<std::ptrdiff_t>(entry.second) * picture.stride,
+                               rowBytes) == 0;
+        });
+        if (same != last) {
+            source = same->second;
+            ++repeats;
+        } else {
+            distinct.emplace(hash, source);
+        }
+    }
+    // With few repeats the picture is read as it is; a table would only add a look-up per row.
+    if (repeats * kWorthwhileRepeatShare < sources.size()) {
+        sources.clear();
+    }
+    return sources;
 }
 
 void composeSplit(const ImageBits& target, const ImageBits& before, const ImageBits& after, int x, int y,

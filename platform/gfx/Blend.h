@@ -5,6 +5,7 @@
 #include <cairo.h>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace platform {
 
@@ -41,9 +42,16 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, const c
 
 /// Composes a picture at a whole-pixel shift: its pixel (0, 0) on target pixel (x, y), inside each
 /// of `areas` (target pixels). A premultiplied ARGB picture is blended; an RGB24 one is opaque and
-/// copied. `areas` must not overlap.
+/// copied. `areas` must not overlap. `rowSources`, unless empty, has an entry for each picture row:
+/// row r holds the same pixels as row rowSources[r], and that is the row read, so that a picture
+/// whose rows repeat (ruled paper) is read from memory once for each distinct row.
 void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaque, int x, int y,
-                    std::span<const cairo_rectangle_int_t> areas);
+                    std::span<const cairo_rectangle_int_t> areas, std::span<const std::uint32_t> rowSources = {});
+
+/// For a picture many of whose rows repeat, the row each one repeats (its own row when none
+/// above it has the same pixels): what composeShifted() takes. Empty when the picture is small or
+/// most of its rows differ, where reading it as it is costs no more.
+std::vector<std::uint32_t> repeatedRows(const ImageBits& picture);
 
 /// Composes two premultiplied ARGB pictures placed alike, split by a straight line: `before`
 /// where d = a (x + 1/2) + b (y + 1/2) + c <= -1/2 at a target pixel (x, y), `after` where d >= 1/2,

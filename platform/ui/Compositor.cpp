@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -46,6 +47,59 @@ cairo_rectangle_int_t intersect(const cairo_rectangle_int_t& a, const cairo_rect
     const int x2 = std::min(a.x + a.width, b.x + b.width);
     const int y2 = std::min(a.y + a.height, b.y + b.height);
     return cairo_rectangle_int_t{x1, y1, std::max(0, x2 - x1), std::max(0, y2 - y1)};
+}
+
+cairo_rectangle_int_t unite(const cairo_rectangle_int_t& a, const cairo_rectangle_int_t& b) {
+    if (a.width <= 0 || a.height <= 0) {
+        return b;
+    }
+    if (b.width <= 0 || b.height <= 0) {
+        return a;
+    }
+    const int x1 = std::min(a.x, b.x);
+    const int y1 = std::min(a.y, b.y);
+    return cairo_rectangle_int_t{x1, y1, std::max(a.x + a.width, b.x + b.width) - x1,
+                                 std::max(a.y + a.height, b.y + b.height) - y1};
+}
+
+// The device pixels `view` and its subviews may touch when composed, where `parentToDevice` maps
+// the view's parent's points to device pixels: the box around its bounds, grown by a pixel for
+// antialiased and filtered edges, and around its subviews' unless it clips them.
+cairo_rectangle_int_t extentInDevice(const View& view, const cairo_matrix_t& parentToDevice) {
+    if (view.isHidden() || !view.layer().hasFiniteTransform()) {
+        return cairo_rectangle_int_t{0, 0, 0, 0};
+    }
+    const Size size = view.bounds().size;
+    const cairo_matrix_t toParent = view.layer().matrixToParent(size);
+    cairo_matrix_t toDevice;
+    cairo_matrix_multiply(&toDevice, &toParent, &parentToDevice);
+    double x1 = std::numeric_limits<double>::infinity();
+    double y1 = x1;
+    double x2 = -x1;
+    double y2 = -x1;
+    for (const auto& [cornerX, cornerY] : {std::pair{0.0, 0.0}, std::pair{double(size.width), 0.0},
+                                           std::pair{0.0, double(size.height)},
+                                           std::pair{double(size.width), double(size.height)}}) {
+        double x = cornerX;
+        double y = cornerY;
+        cairo_matrix_transform_point(&toDevice, &x, &y);
+        x1 = std::min(x1, x);
+        y1 = std::min(y1, y);
+        x2 = std::max(x2, x);
+        y2 = std::max(y2, y);
+    }
+    // Far outside any surface: the picture is cut to the surface anyway.
+    constexpr double kFar = 1 << 20;
+    const auto outward = [&](double v, double step) { return static_cast<int>(std::clamp(v + step, -kFar, kFar)); };
+    const int left = outward(std::floor(x1), -1.0);
+    const int top = outward(std::floor(y1), -1.0);
+    cairo_rectangle_int_t extent{left, top, outward(std::ceil(x2), 1.0) - left, outward(std::ceil(y2), 1.0) - top};
+    if (!view.clipsToBounds()) {
+        for (const std::shared_ptr<View>& child : view.subviews()) {
+            extent = unite(extent, extentInDevice(*child, toDevice));
+        }
+    }
+    return extent;
 }
 
 // Paints a one-stroke picture's coverage, straight into the target's pixels where it can.
@@ -139,7 +193,8 @@ std::optional<Rect> coveredPart(const View& view, cairo_t* cr, const Animator* a
 // A picture only moved by whole pixels, straight into the target's pixels: Cairo spends as much
 // on setting up each of a shadow's tiles as on blending its pixels.
 bool composeShiftedDirectly(cairo_t* cr, const cairo_matrix_t& m, cairo_surface_t* contents,
-                            const cairo_rectangle_int_t& ink, const std::vector<cairo_rectangle_int_t>& tiles) {
+                            const cairo_rectangle_int_t& ink, const std::vector<cairo_rectangle_int_t>& tiles,
+                            const std::vector<std::uint32_t>& rowSources) {
     const cairo_format_t format = cairo_image_surface_get_format(contents);
     cairo_rectangle_int_t clip{};
     cairo_surface_t* target = nullptr;
@@ -156,7 +211,8 @@ bool composeShiftedDirectly(cairo_t* cr, const cairo_matrix_t& m, cairo_surface_
         const cairo_rectangle_int_t area =
             intersect(clip, cairo_rectangle_int_t{part.x + x, part.y + y, part.width, part.height});
         if (area.width > 0 && area.height > 0) {
-            composeShifted(targetBits, pictureBits, format == CAIRO_FORMAT_RGB24, x, y, std::span(&area, 1));
+            composeShifted(targetBits, pictureBits, format == CAIRO_FORMAT_RGB24, x, y, std::span(&area, 1),
+                           rowSources);
             cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
         }
     };
@@ -283,11 +339,52 @@ void Compositor::setTarget(CairoSurfacePtr target) {
     // The surface of our own is given back: a target in use makes its pixels unneeded.
     surface_ = std::move(target);
     ownsSurface_ = false;
+    lastRoot_ = nullptr;
+}
+
+std::optional<cairo_rectangle_int_t> Compositor::changedPart(const View& root, const std::vector<Shown>& shown,
+                                                             const Animator* animator) const {
+    // The root's own change (its place, background or list of subviews) and any animation (a
+    // page turn draws outside the views' bounds) change everything.
+    if (lastRoot_ != &root || root.changesCleared() != lastRootClears_ || root.hasChangedItself() || (animator != nullptr && animator->isAnimating()) ||
+        shown.size() != lastShown_.size()) {
+        return std::nullopt;
+    }
+    cairo_rectangle_int_t changed{0, 0, 0, 0};
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i].view != lastShown_[i].view) {
+            return std::nullopt;
+        }
+        if (shown[i].view->hasChanges()) {
+            changed = unite(unite(changed, shown[i].box), lastShown_[i].box);
+        }
+    }
+    return changed;
 }
 
 void Compositor::render(View& root, const Animator* animator) {
     root.displayIfNeeded(scale_);
+    std::vector<Shown> shown;
+    shown.reserve(root.subviews().size());
+    cairo_matrix_t toDevice;
+    cairo_matrix_init_scale(&toDevice, scale_, scale_);
+    if (root.layer().hasFiniteTransform()) {
+        const cairo_matrix_t rootToParent = root.layer().matrixToParent(root.bounds().size);
+        cairo_matrix_multiply(&toDevice, &rootToParent, &toDevice);
+    }
+    for (const std::shared_ptr<View>& child : root.subviews()) {
+        shown.push_back(Shown{child.get(), extentInDevice(*child, toDevice)});
+    }
+    const std::optional<cairo_rectangle_int_t> changed = changedPart(root, shown, animator);
+    // A frame of an animation may draw beyond the views' places: the one after it is whole too.
+    lastRoot_ = animator != nullptr && animator->isAnimating() ? nullptr : &root;
+    lastShown_ = std::move(shown);
     CairoContextPtr cr = makeContext(surface_.get());
+    if (changed) {
+        // The rest of the surface holds what the last frame composed there, unchanged since.
+        cairo_rectangle(cr.get(), changed->x, changed->y, changed->width, changed->height);
+        cairo_clip(cr.get());
+    }
     if (!paintsEveryPixelFirst(root, surface_.get(), scale_, animator)) {
         cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
         cairo_paint(cr.get());
@@ -298,6 +395,7 @@ void Compositor::render(View& root, const Animator* animator) {
     cr.reset();
     cairo_surface_flush(surface_.get());
     root.clearChanges();
+    lastRootClears_ = root.changesCleared();
 }
 
 void Compositor::composite(View& view, cairo_t* cr, int scale, const Animator* animator) {
@@ -357,7 +455,7 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         const cairo_rectangle_int_t& ink = view.contentsInk();
         cairo_matrix_t m;
         cairo_get_matrix(cr, &m);
-        if (composeShiftedDirectly(cr, m, contents, ink, view.contentsInkTiles())) {
+        if (composeShiftedDirectly(cr, m, contents, ink, view.contentsInkTiles(), view.contentsRowSources())) {
             // done
         } else if (m.xy != 0.0 || m.yx != 0.0) {
             fillTurned(cr, contents, ink);

@@ -3,7 +3,10 @@
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Geometry.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -28,8 +31,10 @@ public:
     void setTarget(CairoSurfacePtr target);
 
     /// One frame: the display pass over the tree (drawRect for marked views), then the tree is
-    /// composed afresh into the surface and the tree's change mark cleared. Views with a page
-    /// transition running on `animator` (not owned; may be null) are drawn through it.
+    /// composed into the surface and the tree's change mark cleared. Views with a page
+    /// transition running on `animator` (not owned; may be null) are drawn through it. Where the
+    /// surface still holds the last frame of the same root, only the parts of it under the root's
+    /// changed subviews (where they are and where they were) are composed again.
     void render(View& root, const Animator* animator = nullptr);
 
     /// The surface composed into: the compositor's own or the target set. Valid until the
@@ -54,10 +59,24 @@ public:
     static void composeContents(View& view, cairo_t* cr, int scale, const Animator* animator);
 
 private:
+    /// Where one of the root's subviews, with all it shows, lay in the last frame (device pixels).
+    struct Shown {
+        const View* view;
+        cairo_rectangle_int_t box;
+    };
+
+    /// The part of the surface the next frame of `root` changes; nullopt for all of it.
+    std::optional<cairo_rectangle_int_t> changedPart(const View& root, const std::vector<Shown>& shown,
+                                                     const Animator* animator) const;
+
     Size pointSize_;
     int scale_;
     CairoSurfacePtr surface_;
     bool ownsSurface_ = true;
+    /// The root of the frame the surface holds, or null when it holds none (new, or a new target).
+    const View* lastRoot_ = nullptr;
+    std::uint64_t lastRootClears_ = 0; ///< The root's changesCleared() after that frame.
+    std::vector<Shown> lastShown_;
 };
 
 /// Writes an image surface as a PNG; throws std::runtime_error naming the file and the problem.

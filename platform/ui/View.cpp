@@ -1,5 +1,7 @@
 #include "platform/ui/View.h"
 
+#include "platform/gfx/Blend.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -157,6 +159,7 @@ void View::setNeedsDisplay() {
 }
 
 void View::setNeedsComposite() {
+    changedItself_ = true;
     // A marked view's ancestors are all marked already (marks are cleared from the root down), so
     // the walk stops at the first one: a sample that moves three layers costs three flag checks.
     for (View* v = this; v != nullptr && !v->changed_; v = v->superview_) {
@@ -169,6 +172,8 @@ void View::clearChanges() {
         return;
     }
     changed_ = false;
+    changedItself_ = false;
+    ++changesCleared_;
     for (const std::shared_ptr<View>& child : subviews_) {
         child->clearChanges();
     }
@@ -263,6 +268,7 @@ void View::displayIfNeeded(int scale) {
             coverageColor_.reset();
             if (widthPixels <= 0 || heightPixels <= 0) {
                 contents_.reset();
+                contentsRowSources_.clear();
             } else {
                 if (CairoSurfacePtr finished = takeFinishedContents(scale, widthPixels, heightPixels)) {
                     contents_ = std::move(finished);
@@ -276,6 +282,7 @@ void View::displayIfNeeded(int scale) {
                     contentsInk_ = tightInk(contents_.get(), contentsInk_);
                 }
                 contentsInkTiles_ = opaque ? std::vector<cairo_rectangle_int_t>{} : inkedTiles(contents_.get(), contentsInk_);
+                contentsRowSources_ = coverageColor_ ? std::vector<std::uint32_t>{} : repeatedRows(imageBits(contents_.get()));
             }
         }
     } else if (contents_) {
@@ -283,6 +290,7 @@ void View::displayIfNeeded(int scale) {
         contents_.reset();
         contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
         contentsInkTiles_.clear();
+        contentsRowSources_.clear();
         coverageColor_.reset();
     }
     needsDisplay_ = false;

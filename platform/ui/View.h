@@ -5,6 +5,7 @@
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/Layer.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -99,6 +100,9 @@ public:
     /// For a large picture with clear parts: boxes within contentsInk() outside which it is clear.
     /// Empty when the picture was not looked at that closely.
     const std::vector<cairo_rectangle_int_t>& contentsInkTiles() const { return contentsInkTiles_; }
+    /// For a large picture whose rows repeat: the row of contents() each row repeats (see
+    /// repeatedRows()); empty otherwise.
+    const std::vector<std::uint32_t>& contentsRowSources() const { return contentsRowSources_; }
 
     /// A picture that is nothing but strokes of one colour over clear, kept as their coverage.
     struct Coverage {
@@ -119,6 +123,12 @@ public:
 
     /// True when something in this subtree changed since the last clearChanges() on the root.
     bool hasChanges() const { return changed_; }
+    /// True when this view itself changed since then (its layer, look, content or subview list),
+    /// not only something within a subview.
+    bool hasChangedItself() const { return changedItself_; }
+    /// How many times clearChanges() found changes to clear here: a compositor that sees it
+    /// differ from its last frame's knows another frame was composed of this tree meanwhile.
+    std::uint64_t changesCleared() const { return changesCleared_; }
     void clearChanges();
     /// Tells the root of the tree that the picture must be composed again.
     void setNeedsComposite();
@@ -138,9 +148,12 @@ private:
     bool userInteractionEnabled_ = true;
     bool needsDisplay_ = true;
     bool changed_ = true;
+    bool changedItself_ = true;
+    std::uint64_t changesCleared_ = 0;
     CairoSurfacePtr contents_;
     cairo_rectangle_int_t contentsInk_{0, 0, 0, 0};
     std::vector<cairo_rectangle_int_t> contentsInkTiles_;
+    std::vector<std::uint32_t> contentsRowSources_;
     int contentsScale_ = 0;
     bool contentsOpaque_ = false;
     StrokeCache strokeCache_;

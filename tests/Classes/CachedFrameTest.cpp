@@ -4,6 +4,7 @@
 #include "Classes/TremView.h"
 #include "platform/gfx/Image.h"
 #include "platform/ui/Compositor.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/SegmentedControl.h"
 #include "tests/support/Pixels.h"
 
@@ -75,6 +76,15 @@ std::vector<Change> history() {
         {"scale_three", [](Scene& s) { shake(s, 500, 3); }, 3},
         {"bad_value", [](Scene& s) { s.recorder->handleMove(std::numeric_limits<float>::quiet_NaN()); }, 3},
         {"back_to_two", [](Scene& s) { shake(s, 600, 2); }, 2},
+        // Only what changed is composed again, where it is and where it was.
+        {"page_moved", [](Scene& s) { s.holder->setFrame(Rect(10, 60, 320, 411)); }, 2},
+        {"page_hidden", [](Scene& s) { s.holder->setHidden(true); }, 2},
+        {"page_shown", [](Scene& s) { s.holder->setHidden(false); }, 2},
+        {"label_beside", [](Scene& s) { s.root->addSubview(std::make_shared<platform::Label>(Rect(0, 0, 320, 20), "Trembit")); }, 2},
+        {"page_back", [](Scene& s) { s.holder->setFrame(kPageFrame); }, 2},
+        {"label_text", [](Scene& s) { static_cast<platform::Label&>(*s.root->subviews().back()).setText("Trembit 2"); }, 2},
+        {"turned_label", [](Scene& s) { s.root->subviews().back()->layer().setValueForKeyPath(0.5f, "transform.rotation.z"); }, 2},
+        {"value_after_all", [](Scene& s) { shake(s, 700, 3); }, 2},
     };
 }
 
@@ -96,6 +106,23 @@ TEST(CachedFrameTest, EqualsAFrameComposedAfresh) {
         once.render(*fresh.root);
         EXPECT_TRUE(testing_support::samePixels(it->second.surface(), once.surface())) << "after " << change.name;
     }
+}
+
+// Another compositor's frame of the same tree clears the change marks; the next frame here must
+// still show what changed before it.
+TEST(CachedFrameTest, AFrameComposedElsewhereMeanwhileIsNotMissed) {
+    Scene cached;
+    platform::Compositor mine(kWindow.size, 2);
+    mine.render(*cached.root);
+    shake(cached, 0, 50);
+    platform::Compositor(kWindow.size, 2).render(*cached.root);
+    mine.render(*cached.root);
+
+    Scene fresh;
+    shake(fresh, 0, 50);
+    platform::Compositor once(kWindow.size, 2);
+    once.render(*fresh.root);
+    EXPECT_TRUE(testing_support::samePixels(mine.surface(), once.surface()));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PolylineMask.h"
+#include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
 
@@ -284,6 +285,62 @@ TEST(TurnedPictureTest, AFlatMatrixDrawsNothing) {
     EXPECT_FALSE(platform::composeTransformed(platform::imageBits(target.get()), platform::imageBits(picture.get()),
                                               flat, cairo_rectangle_int_t{0, 0, 16, 16}));
     EXPECT_EQ(compare(target.get(), untouched.get()).largest, 0);
+}
+
+} // namespace
+
+// A picture whose rows repeat is read once per distinct row; what is composed must not change.
+namespace {
+
+// A 300 x 300 picture, row y filled by `rowWord(y)`, with one more pixel (x 299) set by `lastWord`.
+CairoSurfacePtr rowsPicture(int size, std::uint32_t (*rowWord)(int), std::uint32_t (*lastWord)(int)) {
+    CairoSurfacePtr picture = platform::makeImageSurface(size, size, CAIRO_FORMAT_RGB24);
+    const platform::ImageBits bits = platform::imageBits(picture.get());
+    for (int y = 0; y < size; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(bits.data + static_cast<std::ptrdiff_t>(y) * bits.stride);
+        std::fill(row, row + size, rowWord(y));
+        row[size - 1] = lastWord(y);
+    }
+    cairo_surface_mark_dirty(picture.get());
+    return picture;
+}
+
+TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesTheSamePicture) {
+    struct Case {
+        const char* name;
+        int size;
+        std::uint32_t (*rowWord)(int);
+        std::uint32_t (*lastWord)(int);
+        bool table; // a table is kept
+    };
+    const auto paper = [](int y) { return y % 10 == 0 ? 0xffc04020u : 0xfff8f0e0u; };
+    const Case cases[] = {
+        {"ruled paper", 300, paper, paper, true},
+        {"too small to look", 100, paper, paper, false},
+        {"rows that differ only in their last pixel", 300, paper, [](int y) { return std::uint32_t(y); }, false},
+        {"few repeats", 300, [](int y) { return std::uint32_t(y % 8 == 0 ? 0 : y); },
+         [](int y) { return std::uint32_t(y % 8 == 0 ? 0 : y); }, false},
+    };
+    for (const Case& c : cases) {
+        const CairoSurfacePtr picture = rowsPicture(c.size, c.rowWord, c.lastWord);
+        const platform::ImageBits bits = platform::imageBits(picture.get());
+        const std::vector<std::uint32_t> sources = platform::repeatedRows(bits);
+        ASSERT_EQ(!sources.empty(), c.table) << c.name;
+        for (std::size_t y = 0; y < sources.size(); ++y) {
+            ASSERT_LE(sources[y], y) << c.name;
+            ASSERT_EQ(std::memcmp(bits.data + y * bits.stride, bits.data + sources[y] * bits.stride, c.size * 4u), 0)
+                << c.name << ": row " << y << " read as row " << sources[y];
+        }
+        // Moved by an odd amount onto a larger page: the same with the table as without.
+        CairoSurfacePtr withTable = platform::makeImageSurface(c.size + 40, c.size + 40);
+        CairoSurfacePtr without = platform::makeImageSurface(c.size + 40, c.size + 40);
+        const cairo_rectangle_int_t area{0, 0, c.size + 40, c.size + 40};
+        platform::composeShifted(platform::imageBits(withTable.get()), bits, true, 13, -7, std::span(&area, 1), sources);
+        platform::composeShifted(platform::imageBits(without.get()), bits, true, 13, -7, std::span(&area, 1));
+        cairo_surface_mark_dirty(withTable.get());
+        cairo_surface_mark_dirty(without.get());
+        EXPECT_TRUE(testing_support::samePixels(withTable.get(), without.get())) << c.name;
+    }
 }
 
 } // namespace
