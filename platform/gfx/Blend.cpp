@@ -192,7 +192,7 @@ ImageBits imageBits(cairo_surface_t* image) {
 }
 
 void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX, int maskY,
-                      cairo_rectangle_int_t area, Color color) {
+                      cairo_rectangle_int_t area, Color color, std::span<const PixelRun> rowRuns) {
     if (!cut(area, target.width, target.height)) {
         return;
     }
@@ -202,8 +202,16 @@ void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX,
     }
     const std::uint32_t source = premultiplied(color);
     for (int y = inMask.y; y < inMask.y + inMask.height; ++y) {
-        paintRow(pixelRow(target, y + maskY) + inMask.x + maskX,
-                 mask.data + static_cast<std::ptrdiff_t>(y) * mask.stride + inMask.x, inMask.width, source);
+        int from = inMask.x;
+        int to = inMask.x + inMask.width;
+        if (!rowRuns.empty()) {
+            from = std::max(from, rowRuns[static_cast<std::size_t>(y)].from);
+            to = std::min(to, rowRuns[static_cast<std::size_t>(y)].to);
+        }
+        if (from < to) {
+            paintRow(pixelRow(target, y + maskY) + from + maskX,
+                     mask.data + static_cast<std::ptrdiff_t>(y) * mask.stride + from, to - from, source);
+        }
     }
 }
 

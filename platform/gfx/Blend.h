@@ -30,9 +30,17 @@ cairo_surface_t* directTarget(cairo_t* cr, cairo_rectangle_int_t& clip);
 /// them cost more than the rest of the frame together. Both blend OVER with premultiplied alpha and
 /// write only inside `area` (target pixels, cut to the target).
 
+/// Pixels of one row from x = `from` up to, not including, `to`; none when from >= to.
+struct PixelRun {
+    int from = 0;
+    int to = 0;
+};
+
 /// Paints `color` through the A8 `mask`, whose pixel (0, 0) lies on target pixel (maskX, maskY).
+/// `rowRuns`, unless empty, has an entry for each mask row outside which that row is clear: only
+/// those pixels of the mask are read.
 void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX, int maskY,
-                      cairo_rectangle_int_t area, Color color);
+                      cairo_rectangle_int_t area, Color color, std::span<const PixelRun> rowRuns = {});
 
 /// Composes premultiplied ARGB `image` under the affine `imageToTarget` (image pixels to target
 /// pixels; any turn, scale or shift), sampled bilinearly with nothing beyond its edges.

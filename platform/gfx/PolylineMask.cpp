@@ -203,10 +203,15 @@ void PolylineMask::reset(int width, int height) {
         stride_ = static_cast<std::size_t>(cairo_format_stride_for_width(CAIRO_FORMAT_A8, std::max(width, 1)));
         surface_.reset();
         pixels_.assign(stride_ * static_cast<std::size_t>(height), 0);
+        rowInk_.assign(static_cast<std::size_t>(height), PixelRun{});
     } else {
         for (int y = inkY1_; y < inkY2_; ++y) {
-            std::memset(pixels_.data() + static_cast<std::size_t>(y) * stride_ + inkX1_, 0,
-                        static_cast<std::size_t>(inkX2_ - inkX1_));
+            PixelRun& run = rowInk_[static_cast<std::size_t>(y)];
+            if (run.from < run.to) {
+                std::memset(pixels_.data() + static_cast<std::size_t>(y) * stride_ + run.from, 0,
+                            static_cast<std::size_t>(run.to - run.from));
+            }
+            run = PixelRun{};
         }
     }
     inkX1_ = inkY1_ = inkX2_ = inkY2_ = 0;
@@ -248,6 +253,13 @@ void PolylineMask::addSegment(DevicePoint a, DevicePoint b, double radius) {
 }
 
 void PolylineMask::include(int x0, int x1, int y) {
+    PixelRun& run = rowInk_[static_cast<std::size_t>(y)];
+    if (run.from >= run.to) {
+        run = PixelRun{x0, x1};
+    } else {
+        run.from = std::min(run.from, x0);
+        run.to = std::max(run.to, x1);
+    }
     if (inkX1_ >= inkX2_) {
         inkX1_ = x0;
         inkX2_ = x1;

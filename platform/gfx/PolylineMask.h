@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gfx/Blend.h"
 #include "platform/gfx/CairoPtr.h"
 
 #include <cstdint>
@@ -38,6 +39,9 @@ public:
 
     /// The device-pixel box holding every pixel inked since the last reset (empty when none).
     cairo_rectangle_int_t inkBox() const;
+    /// For each row of the mask, the run holding every pixel of it inked since the last reset: a
+    /// thin trace inks a few pixels of each row of a box as wide as its swing.
+    std::span<const PixelRun> rowInk() const { return rowInk_; }
 
     /// The coverage as an A8 surface over the mask's buffer. Valid until the next reset.
     cairo_surface_t* surface();
@@ -53,6 +57,7 @@ private:
     int height_ = 0;
     std::size_t stride_ = 0;
     std::vector<std::uint8_t> pixels_;
+    std::vector<PixelRun> rowInk_;
     CairoSurfacePtr surface_;
     // Inked box, half-open; empty when inkX1_ >= inkX2_.
     int inkX1_ = 0;

@@ -114,7 +114,7 @@ void paintCoverage(cairo_t* cr, const View::Coverage& coverage) {
         const cairo_rectangle_int_t area = intersect(
             clip, cairo_rectangle_int_t{coverage.ink.x + x, coverage.ink.y + y, coverage.ink.width, coverage.ink.height});
         if (area.width > 0 && area.height > 0) {
-            paintThroughMask(imageBits(target), imageBits(coverage.mask), x, y, area, coverage.color);
+            paintThroughMask(imageBits(target), imageBits(coverage.mask), x, y, area, coverage.color, coverage.rows);
             cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
         }
         return;

@@ -183,7 +183,8 @@ std::optional<View::Coverage> View::contentsCoverage() {
     if (!coverageColor_ || !contents_) {
         return std::nullopt;
     }
-    return Coverage{strokeCache_.mask.surface(), *coverageColor_, strokeCache_.mask.inkBox()};
+    return Coverage{strokeCache_.mask.surface(), *coverageColor_, strokeCache_.mask.inkBox(),
+                    strokeCache_.mask.rowInk()};
 }
 
 void View::drawRect(GraphicsContext&, const Rect&) {}

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace platform {
@@ -109,6 +110,7 @@ public:
         cairo_surface_t* mask;     ///< A8, the size of contents(); owned by the view.
         Color color;               ///< What the coverage is painted with.
         cairo_rectangle_int_t ink; ///< Where the mask is not empty, in its device pixels.
+        std::span<const PixelRun> rows; ///< For each mask row, where it is not empty.
     };
     /// Set when the last display pass drew only one stroke on a view that is not opaque: the
     /// picture is then the coverage painted in its colour, and contents() holds nothing. Painting

@@ -187,6 +187,29 @@ TEST(PolylineMaskTest, AResetClearsWhatWasInked) {
     EXPECT_EQ(reused.inkBox().width, fresh.inkBox().width);
 }
 
+// Each row's run holds every pixel the row inked: painting and clearing read nothing outside it.
+TEST(PolylineMaskTest, EachRowsRunHoldsAllItsInk) {
+    const std::vector<std::vector<platform::DevicePoint>> shapes{
+        zigzag(), {{40, 30}}, {{-20, 10}, {100, 12}}, {{50, -10}, {52, 80}}, {{2, 60}, {78, 3}, {5, 40}}};
+    platform::PolylineMask mask;
+    for (const auto& shape : shapes) {
+        for (const double radius : {0.5, 1.0, 2.5}) {
+            mask.reset(kWidth, kHeight);
+            mask.addPolyline(shape, radius);
+            for (int y = 0; y < kHeight; ++y) {
+                const platform::PixelRun run = mask.rowInk()[static_cast<std::size_t>(y)];
+                for (int x = 0; x < kWidth; ++x) {
+                    if (mask.coverage(x, y) != 0) {
+                        ASSERT_TRUE(run.from <= x && x < run.to)
+                            << "shape of " << shape.size() << " points, radius " << radius << ", at " << x << ", "
+                            << y << " outside " << run.from << " to " << run.to;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // A surface of random premultiplied pixels, the same for the same seed.
 CairoSurfacePtr noise(int width, int height, cairo_format_t format, unsigned seed) {
     CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
