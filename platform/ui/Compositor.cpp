@@ -9,10 +9,10 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <utility>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -346,8 +346,9 @@ std::optional<cairo_rectangle_int_t> Compositor::changedPart(const View& root, c
                                                              const Animator* animator) const {
     // The root's own change (its place, background or list of subviews) and any animation (a
     // page turn draws outside the views' bounds) change everything.
-    if (lastRoot_ != &root || root.changesCleared() != lastRootClears_ || root.hasChangedItself() || (animator != nullptr && animator->isAnimating()) ||
-        shown.size() != lastShown_.size()) {
+    // A frame composed elsewhere in between cleared the change marks this one would need.
+    if (lastRoot_ != &root || root.changesCleared() != lastRootClears_ || root.hasChangedItself() ||
+        (animator != nullptr && animator->isAnimating()) || shown.size() != lastShown_.size()) {
         return std::nullopt;
     }
     cairo_rectangle_int_t changed{0, 0, 0, 0};
@@ -364,8 +365,8 @@ std::optional<cairo_rectangle_int_t> Compositor::changedPart(const View& root, c
 
 void Compositor::render(View& root, const Animator* animator) {
     root.displayIfNeeded(scale_);
-    std::vector<Shown> shown;
-    shown.reserve(root.subviews().size());
+    std::vector<Shown>& shown = nextShown_;
+    shown.clear();
     cairo_matrix_t toDevice;
     cairo_matrix_init_scale(&toDevice, scale_, scale_);
     if (root.layer().hasFiniteTransform()) {
@@ -378,7 +379,7 @@ void Compositor::render(View& root, const Animator* animator) {
     const std::optional<cairo_rectangle_int_t> changed = changedPart(root, shown, animator);
     // A frame of an animation may draw beyond the views' places: the one after it is whole too.
     lastRoot_ = animator != nullptr && animator->isAnimating() ? nullptr : &root;
-    lastShown_ = std::move(shown);
+    std::swap(lastShown_, nextShown_);
     CairoContextPtr cr = makeContext(surface_.get());
     if (changed) {
         // The rest of the surface holds what the last frame composed there, unchanged since.

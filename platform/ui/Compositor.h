@@ -77,6 +77,7 @@ private:
     const View* lastRoot_ = nullptr;
     std::uint64_t lastRootClears_ = 0; ///< The root's changesCleared() after that frame.
     std::vector<Shown> lastShown_;
+    std::vector<Shown> nextShown_; ///< Kept only so that a frame allocates nothing.
 };
 
 /// Writes an image surface as a PNG; throws std::runtime_error naming the file and the problem.
