@@ -115,7 +115,8 @@ void BM_WindowFrameAfterRest(benchmark::State& state) {
         benchmark::DoNotOptimize(std::accumulate(elsewhere.begin(), elsewhere.end(), std::uint64_t{0}));
         state.ResumeTiming();
         for (int i = 0; i < kSamplesPerFrame; ++i) {
-            window.delegate->accelerometerDidAccelerate(window.accelerometer, window.samples[next++ % kSampleCount]);
+            window.delegate->accelerometerDidAccelerate(window.accelerometer,
+                                                        window.samples[next++ % kSampleCount]);
         }
         window.render();
         benchmark::DoNotOptimize(window.compositor.surface());

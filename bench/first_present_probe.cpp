@@ -1,9 +1,10 @@
 // Loaded with LD_PRELOAD by bench/measure_start.sh: says on standard error when a program first
 // shows a picture through SDL, in nanoseconds of CLOCK_REALTIME, and the CPU time the process
 // had used by then. Without a window the first picture is the screenshot: the probe says when
-// its PNG file starts to be written (the frame is composed) and when the picture is all in it. The script takes the time just before starting the program, so the
-// difference is the time from process start to the first frame on screen; the CPU time is what
-// that start costs whatever else the machine is doing.
+// its PNG file starts to be written (the frame is composed) and when the picture is all in it.
+// The script takes the time just before starting the program, so the difference is the time from
+// process start to that moment; the CPU time is what the start costs whatever else the machine
+// is doing.
 #include <dlfcn.h>
 
 #include <atomic>

@@ -318,11 +318,12 @@ std::vector<std::uint32_t> repeatedRows(const ImageBits& picture) {
             ++repeats;
             continue;
         }
-        const std::uint64_t hash = std::hash<std::string_view>{}(
-            std::string_view(reinterpret_cast<const char*>(bytes), rowBytes));
+        const std::uint64_t hash =
+            std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(bytes), rowBytes));
         const auto [first, last] = distinct.equal_range(hash);
         const auto same = std::find_if(first, last, [&](const auto& entry) {
-            return std::memcmp(bytes, picture.data + static_cast<std::ptrdiff_t>(entry.second) * picture.stride,
+            return std::memcmp(bytes,
+                               picture.data + static_cast<std::ptrdiff_t>(entry.second) * picture.stride,
                                rowBytes) == 0;
         });
         if (same != last) {

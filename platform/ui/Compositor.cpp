@@ -77,9 +77,9 @@ cairo_rectangle_int_t extentInDevice(const View& view, const cairo_matrix_t& par
     double y1 = x1;
     double x2 = -x1;
     double y2 = -x1;
-    for (const auto& [cornerX, cornerY] : {std::pair{0.0, 0.0}, std::pair{double(size.width), 0.0},
-                                           std::pair{0.0, double(size.height)},
-                                           std::pair{double(size.width), double(size.height)}}) {
+    for (const auto& [cornerX, cornerY] :
+         {std::pair{0.0, 0.0}, std::pair{double(size.width), 0.0}, std::pair{0.0, double(size.height)},
+          std::pair{double(size.width), double(size.height)}}) {
         double x = cornerX;
         double y = cornerY;
         cairo_matrix_transform_point(&toDevice, &x, &y);
@@ -90,10 +90,13 @@ cairo_rectangle_int_t extentInDevice(const View& view, const cairo_matrix_t& par
     }
     // Far outside any surface: the picture is cut to the surface anyway.
     constexpr double kFar = 1 << 20;
-    const auto outward = [&](double v, double step) { return static_cast<int>(std::clamp(v + step, -kFar, kFar)); };
+    const auto outward = [&](double v, double step) {
+        return static_cast<int>(std::clamp(v + step, -kFar, kFar));
+    };
     const int left = outward(std::floor(x1), -1.0);
     const int top = outward(std::floor(y1), -1.0);
-    cairo_rectangle_int_t extent{left, top, outward(std::ceil(x2), 1.0) - left, outward(std::ceil(y2), 1.0) - top};
+    cairo_rectangle_int_t extent{left, top, outward(std::ceil(x2), 1.0) - left,
+                                 outward(std::ceil(y2), 1.0) - top};
     if (!view.clipsToBounds()) {
         for (const std::shared_ptr<View>& child : view.subviews()) {
             extent = unite(extent, extentInDevice(*child, toDevice));
@@ -114,7 +117,8 @@ void paintCoverage(cairo_t* cr, const View::Coverage& coverage) {
         const cairo_rectangle_int_t area = intersect(
             clip, cairo_rectangle_int_t{coverage.ink.x + x, coverage.ink.y + y, coverage.ink.width, coverage.ink.height});
         if (area.width > 0 && area.height > 0) {
-            paintThroughMask(imageBits(target), imageBits(coverage.mask), x, y, area, coverage.color, coverage.rows);
+            paintThroughMask(imageBits(target), imageBits(coverage.mask), x, y, area, coverage.color,
+                             coverage.rows);
             cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
         }
         return;
@@ -342,8 +346,8 @@ void Compositor::setTarget(CairoSurfacePtr target) {
     lastRoot_ = nullptr;
 }
 
-std::optional<cairo_rectangle_int_t> Compositor::changedPart(const View& root, const std::vector<Shown>& shown,
-                                                             const Animator* animator) const {
+std::optional<cairo_rectangle_int_t>
+Compositor::changedPart(const View& root, const std::vector<Shown>& shown, const Animator* animator) const {
     // The root's own change (its place, background or list of subviews) and any animation (a
     // page turn draws outside the views' bounds) change everything.
     // A frame composed elsewhere in between cleared the change marks this one would need.
@@ -456,7 +460,8 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         const cairo_rectangle_int_t& ink = view.contentsInk();
         cairo_matrix_t m;
         cairo_get_matrix(cr, &m);
-        if (composeShiftedDirectly(cr, m, contents, ink, view.contentsInkTiles(), view.contentsRowSources())) {
+        if (composeShiftedDirectly(cr, m, contents, ink, view.contentsInkTiles(),
+                                   view.contentsRowSources())) {
             // done
         } else if (m.xy != 0.0 || m.yx != 0.0) {
             fillTurned(cr, contents, ink);

@@ -70,7 +70,8 @@ void ImageView::drawRect(GraphicsContext& context, const Rect&) {
     const int scale = wholePixelScale(device);
     const int wantedWidth = static_cast<int>(std::lround(area.size.width * static_cast<float>(scale)));
     const int wantedHeight = static_cast<int>(std::lround(area.size.height * static_cast<float>(scale)));
-    const CairoSurfacePtr pixels = decoded_ ? std::move(decoded_) : image_->pixelsForSize(wantedWidth, wantedHeight, scale);
+    const CairoSurfacePtr pixels =
+        decoded_ ? std::move(decoded_) : image_->pixelsForSize(wantedWidth, wantedHeight, scale);
     if (!pixels) {
         return;
     }

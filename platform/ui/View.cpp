@@ -195,7 +195,9 @@ void View::prefetchContents(int scale) {
     }
 }
 
-CairoSurfacePtr View::takeFinishedContents(int, int, int) { return nullptr; }
+CairoSurfacePtr View::takeFinishedContents(int, int, int) {
+    return nullptr;
+}
 
 View* View::hitTest(Point pointInSelf) {
     if (hidden_ || !userInteractionEnabled_ || !bounds().contains(pointInSelf)) {
@@ -231,7 +233,8 @@ void View::touchesCancelled() {}
 
 void View::drawContents(int scale, int widthPixels, int heightPixels, bool opaque, bool sizeMatches) {
     if (!sizeMatches) {
-        contents_ = makeImageSurface(widthPixels, heightPixels, opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
+        contents_ =
+            makeImageSurface(widthPixels, heightPixels, opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
         contentsScale_ = scale;
         contentsOpaque_ = opaque;
         contentsInk_ = cairo_rectangle_int_t{0, 0, 0, 0};
@@ -283,7 +286,8 @@ void View::displayIfNeeded(int scale) {
                     contentsInk_ = tightInk(contents_.get(), contentsInk_);
                 }
                 contentsInkTiles_ = opaque ? std::vector<cairo_rectangle_int_t>{} : inkedTiles(contents_.get(), contentsInk_);
-                contentsRowSources_ = coverageColor_ ? std::vector<std::uint32_t>{} : repeatedRows(imageBits(contents_.get()));
+                contentsRowSources_ =
+                    coverageColor_ ? std::vector<std::uint32_t>{} : repeatedRows(imageBits(contents_.get()));
             }
         }
     } else if (contents_) {
