@@ -315,17 +315,11 @@ TEST(TurnedPictureTest, AFlatMatrixDrawsNothing) {
 // A picture whose rows repeat is read once per distinct row; what is composed must not change.
 namespace {
 
-// A 300 x 300 picture, row y filled by `rowWord(y)`, with one more pixel (x 299) set by `lastWord`.
+// A size x size picture, row y filled by `rowWord(y)` but for its last pixel, `lastWord(y)`.
 CairoSurfacePtr rowsPicture(int size, std::uint32_t (*rowWord)(int), std::uint32_t (*lastWord)(int)) {
-    CairoSurfacePtr picture = platform::makeImageSurface(size, size, CAIRO_FORMAT_RGB24);
-    const platform::ImageBits bits = platform::imageBits(picture.get());
-    for (int y = 0; y < size; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(bits.data + static_cast<std::ptrdiff_t>(y) * bits.stride);
-        std::fill(row, row + size, rowWord(y));
-        row[size - 1] = lastWord(y);
-    }
-    cairo_surface_mark_dirty(picture.get());
-    return picture;
+    return testing_support::surfaceOfWords(CAIRO_FORMAT_RGB24, size, size, [&](int x, int y) {
+        return x == size - 1 ? lastWord(y) : rowWord(y);
+    });
 }
 
 TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesTheSamePicture) {

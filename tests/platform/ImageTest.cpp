@@ -281,23 +281,6 @@ std::uint32_t wordAt(cairo_surface_t* surface, int x, int y) {
     return word;
 }
 
-// Fills a surface word by word from (x, y); the surface is flushed before and marked after.
-CairoSurfacePtr makeSurface(cairo_format_t format, int width, int height,
-                            const std::function<std::uint32_t(int, int)>& word) {
-    CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
-    cairo_surface_flush(surface.get());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t w = word(x, y);
-            std::memcpy(cairo_image_surface_get_data(surface.get()) + y * cairo_image_surface_get_stride(surface.get()) +
-                            4 * x,
-                        &w, 4);
-        }
-    }
-    cairo_surface_mark_dirty(surface.get());
-    return surface;
-}
-
 // What a program reading our file sees must be what it sees reading Cairo's own file of the same
 // surface: the same format and every pixel the same, whatever the alpha and colour.
 TEST_F(PngWriterTest, ReadsBackAsCairosOwnFileDoes) {
@@ -326,7 +309,7 @@ TEST_F(PngWriterTest, ReadsBackAsCairosOwnFileDoes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const CairoSurfacePtr surface = makeSurface(c.format, c.width, c.height, c.word);
+        const CairoSurfacePtr surface = testing_support::surfaceOfWords(c.format, c.width, c.height, c.word);
         const fs::path ours = dir_ / "ours.png";
         const fs::path cairos = dir_ / "cairo.png";
         platform::writePngFile(surface.get(), ours);

@@ -2,9 +2,12 @@
 
 // Reading pixels of composed pictures in tests.
 
+#include "platform/gfx/CairoPtr.h"
+
 #include <cairo.h>
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 namespace testing_support {
@@ -48,6 +51,24 @@ inline bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
         }
     }
     return true;
+}
+
+/// A 32-bit image surface of `format` whose pixel (x, y) holds the word `word(x, y)`, set in rows
+/// from the top and left to right.
+inline platform::CairoSurfacePtr surfaceOfWords(cairo_format_t format, int width, int height,
+                                                const std::function<std::uint32_t(int, int)>& word) {
+    platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
+    cairo_surface_flush(surface.get());
+    unsigned char* data = cairo_image_surface_get_data(surface.get());
+    const int stride = cairo_image_surface_get_stride(surface.get());
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        for (int x = 0; x < width; ++x) {
+            row[x] = word(x, y);
+        }
+    }
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
 }
 
 } // namespace testing_support
