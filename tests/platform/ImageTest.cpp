@@ -306,6 +306,17 @@ TEST_F(PngWriterTest, ReadsBackAsCairosOwnFileDoes) {
                     (static_cast<std::uint32_t>(y * 8) << 8) | 0x5au;
          }},
         {"one pixel", CAIRO_FORMAT_ARGB32, 1, 1, [](int, int) { return 0x80402010u; }},
+        // Large enough to be deflated in parts (of unequal rows), with flat runs that reach across
+        // the parts' borders and detail that does not repeat.
+        {"compressed in parts", CAIRO_FORMAT_ARGB32, 601, 701,
+         [](int x, int y) {
+             if (y % 90 < 45) {
+                 return 0xff336699u;
+             }
+             const std::uint32_t a = 0x40u + static_cast<std::uint32_t>((x * 31 + y * 17) % 0xc0);
+             return (a << 24) | ((static_cast<std::uint32_t>(x * y) % a) << 16) | ((static_cast<std::uint32_t>(x) % a) << 8) |
+                    (static_cast<std::uint32_t>(y) % a);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
