@@ -1,7 +1,7 @@
 // Loaded with LD_PRELOAD by bench/measure_start.sh: says on standard error when a program first
 // shows a picture through SDL, in nanoseconds of CLOCK_REALTIME, and the CPU time the process
 // had used by then. Without a window the first picture is the screenshot: the probe says when
-// its compression starts (the frame is composed: zlib's deflate is set up for nothing else) and
+// its compression starts (the frame is composed: a compressor is made for nothing else) and
 // when a PNG file opened for writing is closed (the picture is all in it).
 // The script takes the time just before starting the program, so the difference is the time from
 // process start to that moment; the CPU time is what the start costs whatever else the machine
@@ -59,11 +59,12 @@ extern "C" void SDL_RenderPresent(SDL_Renderer* renderer) {
     sayOnce(presented, "first-present-ns");
 }
 
-extern "C" int deflateInit2_(void* stream, int level, int method, int windowBits, int memLevel, int strategy,
-                             const char* version, int streamSize) {
-    static const auto real = next<int (*)(void*, int, int, int, int, int, const char*, int)>("deflateInit2_");
+struct libdeflate_compressor;
+
+extern "C" libdeflate_compressor* libdeflate_alloc_compressor(int level) {
+    static const auto real = next<libdeflate_compressor* (*)(int)>("libdeflate_alloc_compressor");
     sayOnce(composed, "first-composed-ns");
-    return real(stream, level, method, windowBits, memLevel, strategy, version, streamSize);
+    return real(level);
 }
 
 namespace {

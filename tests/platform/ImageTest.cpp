@@ -306,9 +306,9 @@ TEST_F(PngWriterTest, ReadsBackAsCairosOwnFileDoes) {
                     (static_cast<std::uint32_t>(y * 8) << 8) | 0x5au;
          }},
         {"one pixel", CAIRO_FORMAT_ARGB32, 1, 1, [](int, int) { return 0x80402010u; }},
-        // Large enough to be deflated in parts (of unequal rows), with flat runs that reach across
-        // the parts' borders and detail that does not repeat.
-        {"compressed in parts", CAIRO_FORMAT_ARGB32, 601, 701,
+        // A window's size: opaque rows (written the quick way) between rows of translucent detail
+        // that does not repeat.
+        {"opaque and translucent rows", CAIRO_FORMAT_ARGB32, 601, 701,
          [](int x, int y) {
              if (y % 90 < 45) {
                  return 0xff336699u;
