@@ -1,5 +1,6 @@
 #include "platform/gfx/Image.h"
 
+#include "platform/gfx/PngReader.h"
 #include "platform/gfx/Resources.h"
 
 #include <array>
@@ -7,9 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace platform {
 
@@ -21,14 +24,17 @@ constexpr std::uint32_t kIhdrLength = 13;
 constexpr unsigned kAlphaChannelBit = 4;
 // Decoders refuse sizes beyond 2^31 - 1 pixels a side; so do we, before the number reaches an int.
 constexpr std::uint32_t kLargestSide = 0x7fffffffu;
+// Files are read whole for the quick decoder up to this size; larger ones go to Cairo, which
+// streams them.
+constexpr std::uintmax_t kLargestQuickFile = std::uintmax_t{64} << 20;
 
 [[noreturn]] void throwLoadError(const std::filesystem::path& path, const char* reason) {
     throw std::runtime_error("cannot load image " + path.string() + ": " + reason);
 }
 
 std::uint32_t bigEndian(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
-           std::uint32_t{bytes[3]};
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
 bool everyPixelOpaque(cairo_surface_t* surface) {
@@ -44,7 +50,8 @@ bool everyPixelOpaque(cairo_surface_t* surface) {
     const int width = cairo_image_surface_get_width(surface);
     const int height = cairo_image_surface_get_height(surface);
     for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        const auto* row =
+            reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
         for (int x = 0; x < width; ++x) {
             if ((row[x] >> 24) != 0xffu) {
                 return false;
@@ -54,8 +61,31 @@ bool everyPixelOpaque(cairo_surface_t* surface) {
     return true;
 }
 
-/// Decodes a PNG file; a null pointer if Cairo cannot, with the reason in `reason`.
+/// The whole of a file no larger than `largest` bytes; nothing if it cannot be read or is larger.
+std::optional<std::vector<unsigned char>> fileBytes(const std::filesystem::path& path,
+                                                    std::uintmax_t largest) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size < 0 || static_cast<std::uintmax_t>(size) > largest) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+/// Decodes a PNG file; a null pointer if it cannot be, with the reason in `reason`.
 CairoSurfacePtr decodePng(const std::filesystem::path& path, std::string& reason) {
+    // The artwork's kind of file is decoded quickly here; Cairo reads every other kind, and says
+    // what is wrong with a bad file.
+    if (const std::optional<std::vector<unsigned char>> bytes = fileBytes(path, kLargestQuickFile)) {
+        if (CairoSurfacePtr quick = decodeSimplePng(*bytes)) {
+            return quick;
+        }
+    }
     CairoSurfacePtr surface(cairo_image_surface_create_from_png(path.c_str()));
     const cairo_status_t status = cairo_surface_status(surface.get());
     if (status == CAIRO_STATUS_SUCCESS) {
@@ -73,7 +103,8 @@ PngHeader readPngHeader(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::error_code error;
-        throwLoadError(path, std::filesystem::exists(path, error) ? "not a readable PNG file" : "file not found");
+        throwLoadError(path,
+                       std::filesystem::exists(path, error) ? "not a readable PNG file" : "file not found");
     }
     std::array<unsigned char, kPngSignature.size()> signature{};
     in.read(reinterpret_cast<char*>(signature.data()), signature.size());
@@ -146,10 +177,8 @@ std::shared_ptr<const Image> Image::named(std::string_view name) {
 }
 
 Image::Image(CairoSurfacePtr surface)
-    : surface_(std::move(surface)),
-      width_(cairo_image_surface_get_width(surface_.get())),
-      height_(cairo_image_surface_get_height(surface_.get())),
-      opaque_(everyPixelOpaque(surface_.get())) {}
+    : surface_(std::move(surface)), width_(cairo_image_surface_get_width(surface_.get())),
+      height_(cairo_image_surface_get_height(surface_.get())), opaque_(everyPixelOpaque(surface_.get())) {}
 
 Image::Image(FileKey, std::filesystem::path path, int width, int height, bool opaque)
     : path_(std::move(path)), width_(width), height_(height), opaque_(opaque) {}
