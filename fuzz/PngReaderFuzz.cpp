@@ -1,33 +1,29 @@
 // Feeds arbitrary bytes to the quick PNG decoder: it must give a picture or nothing, and never read
 // or write out of bounds. A fuzzer cannot mend checksums, so each input is tried twice: as it is,
 // and with every chunk's checksum made right, which lets mutations reach the decoding itself.
+#include "platform/gfx/PngFormat.h"
 #include "platform/gfx/PngReader.h"
-
-#include <libdeflate.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <libdeflate.h>
 #include <span>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kSignatureBytes = 8;
-
-std::uint32_t bigEndian(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
-           std::uint32_t{bytes[3]};
-}
+constexpr std::size_t kSignatureBytes = platform::png::kSignature.size();
 
 void mendChecksums(std::vector<unsigned char>& file) {
     for (std::size_t at = kSignatureBytes; file.size() - at >= 12;) {
-        const std::size_t length = bigEndian(file.data() + at);
+        const std::size_t length = platform::png::bigEndian(file.data() + at);
         if (file.size() - at - 12 < length) {
             return;
         }
         const std::uint32_t crc = libdeflate_crc32(0, file.data() + at + 4, 4 + length);
         for (int i = 0; i < 4; ++i) {
-            file[at + 8 + length + static_cast<std::size_t>(i)] = static_cast<unsigned char>(crc >> (24 - 8 * i));
+            file[at + 8 + length + static_cast<std::size_t>(i)] =
+                static_cast<unsigned char>(crc >> (24 - 8 * i));
         }
         at += 12 + length;
     }

@@ -1,5 +1,6 @@
 #include "platform/gfx/Image.h"
 
+#include "platform/gfx/PngFormat.h"
 #include "platform/gfx/PngReader.h"
 #include "platform/gfx/Resources.h"
 
@@ -18,7 +19,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::array<unsigned char, 8> kPngSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr std::uint32_t kIhdrLength = 13;
 // Colour types with an alpha channel (grey + alpha 4, RGBA 6) have this bit set.
 constexpr unsigned kAlphaChannelBit = 4;
@@ -30,11 +30,6 @@ constexpr std::uintmax_t kLargestQuickFile = std::uintmax_t{64} << 20;
 
 [[noreturn]] void throwLoadError(const std::filesystem::path& path, const char* reason) {
     throw std::runtime_error("cannot load image " + path.string() + ": " + reason);
-}
-
-std::uint32_t bigEndian(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
 bool everyPixelOpaque(cairo_surface_t* surface) {
@@ -106,9 +101,9 @@ PngHeader readPngHeader(const std::filesystem::path& path) {
         throwLoadError(path,
                        std::filesystem::exists(path, error) ? "not a readable PNG file" : "file not found");
     }
-    std::array<unsigned char, kPngSignature.size()> signature{};
+    std::array<unsigned char, png::kSignature.size()> signature{};
     in.read(reinterpret_cast<char*>(signature.data()), signature.size());
-    if (!in || signature != kPngSignature) {
+    if (!in || signature != png::kSignature) {
         throwLoadError(path, "not a readable PNG file");
     }
 
@@ -123,7 +118,7 @@ PngHeader readPngHeader(const std::filesystem::path& path) {
         if (!in) {
             throwLoadError(path, "not a readable PNG file");
         }
-        const std::uint32_t length = bigEndian(chunk.data());
+        const std::uint32_t length = png::bigEndian(chunk.data());
         const std::string type(reinterpret_cast<const char*>(chunk.data() + 4), 4);
         if (!seenHeader) {
             std::array<unsigned char, kIhdrLength> ihdr{};
@@ -131,8 +126,8 @@ PngHeader readPngHeader(const std::filesystem::path& path) {
                 !in.read(reinterpret_cast<char*>(ihdr.data()), ihdr.size())) {
                 throwLoadError(path, "not a readable PNG file");
             }
-            const std::uint32_t width = bigEndian(ihdr.data());
-            const std::uint32_t height = bigEndian(ihdr.data() + 4);
+            const std::uint32_t width = png::bigEndian(ihdr.data());
+            const std::uint32_t height = png::bigEndian(ihdr.data() + 4);
             if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide) {
                 throwLoadError(path, "not a readable PNG file");
             }

@@ -1,5 +1,7 @@
 #include "platform/gfx/PngReader.h"
 
+#include "platform/gfx/PngFormat.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -15,7 +17,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::array<unsigned char, 8> kSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 constexpr std::size_t kChunkFraming = 12; // length, type, ..., checksum
 constexpr std::uint32_t kHeaderLength = 13;
 constexpr std::uint32_t kLongestChunk = 0x7fffffffu;
@@ -31,11 +32,6 @@ constexpr unsigned char kAncillaryBit = 0x20;
 
 bool isLetter(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-std::uint32_t bigEndian(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
 struct DecompressorFree {
@@ -62,8 +58,8 @@ bool parseHeader(std::span<const unsigned char> body, Header& header) {
     if (body.size() != kHeaderLength) {
         return false;
     }
-    header.width = bigEndian(body.data());
-    header.height = bigEndian(body.data() + 4);
+    header.width = png::bigEndian(body.data());
+    header.height = png::bigEndian(body.data() + 4);
     const unsigned depth = body[8];
     const unsigned colourType = body[9];
     const bool plain =
@@ -74,17 +70,17 @@ bool parseHeader(std::span<const unsigned char> body, Header& header) {
 }
 
 bool parse(std::span<const unsigned char> file, Parsed& parsed) {
-    if (file.size() < kSignature.size() ||
-        std::memcmp(file.data(), kSignature.data(), kSignature.size()) != 0) {
+    if (file.size() < png::kSignature.size() ||
+        std::memcmp(file.data(), png::kSignature.data(), png::kSignature.size()) != 0) {
         return false;
     }
     std::vector<std::span<const unsigned char>> pieces;
     bool dataEnded = false;
-    for (std::size_t at = kSignature.size();;) {
+    for (std::size_t at = png::kSignature.size();;) {
         if (file.size() - at < kChunkFraming) {
             return false; // cut short before the end chunk
         }
-        const std::uint32_t length = bigEndian(file.data() + at);
+        const std::uint32_t length = png::bigEndian(file.data() + at);
         if (length > kLongestChunk || file.size() - at - kChunkFraming < length) {
             return false;
         }
@@ -92,10 +88,10 @@ bool parse(std::span<const unsigned char> file, Parsed& parsed) {
         const std::span<const unsigned char> body = file.subspan(at + 8, length);
         const unsigned char* checksum = file.data() + at + 8 + length;
         if (!std::all_of(type, type + 4, isLetter) ||
-            libdeflate_crc32(0, type, 4 + std::size_t{length}) != bigEndian(checksum)) {
+            libdeflate_crc32(0, type, 4 + std::size_t{length}) != png::bigEndian(checksum)) {
             return false;
         }
-        const bool first = at == kSignature.size();
+        const bool first = at == png::kSignature.size();
         at += kChunkFraming + length;
         if (first != (std::memcmp(type, "IHDR", 4) == 0)) {
             return false;

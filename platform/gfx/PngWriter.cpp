@@ -1,6 +1,7 @@
 #include "platform/gfx/PngWriter.h"
 
 #include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/PngFormat.h"
 
 #include <algorithm>
 #include <array>
@@ -147,7 +148,6 @@ bool writeChunk(std::FILE* file, const char (&type)[5], const unsigned char* dat
 /// The whole file. libpng compresses only through zlib, so the few bytes of PNG's framing around
 /// the stream (signature, header, data and end chunks) are written here.
 bool encode(std::FILE* file, const Picture& picture, const Bytes& stream) {
-    static constexpr std::array<unsigned char, 8> kSignature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     std::vector<unsigned char> header;
     putBigEndian(header, static_cast<std::uint32_t>(picture.width));
     putBigEndian(header, static_cast<std::uint32_t>(picture.height));
@@ -155,8 +155,9 @@ bool encode(std::FILE* file, const Picture& picture, const Bytes& stream) {
     header.insert(header.end(), {8, kColourType, 0, 0, 0}); // 8 bits, deflate, no filter method, no interlace
     // Data chunks of at most 1 MiB, as encoders commonly keep them for readers with small buffers.
     constexpr std::size_t kMostChunkBytes = std::size_t{1} << 20;
-    bool ok = std::fwrite(kSignature.data(), 1, kSignature.size(), file) == kSignature.size() &&
-              writeChunk(file, "IHDR", header.data(), header.size());
+    bool ok =
+        std::fwrite(png::kSignature.data(), 1, png::kSignature.size(), file) == png::kSignature.size() &&
+        writeChunk(file, "IHDR", header.data(), header.size());
     for (std::size_t at = 0; ok && at < stream.size; at += kMostChunkBytes) {
         ok = writeChunk(file, "IDAT", stream.data.get() + at, std::min(kMostChunkBytes, stream.size - at));
     }
