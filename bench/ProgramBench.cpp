@@ -4,17 +4,19 @@
 #include "platform/app/Application.h"
 #include "platform/app/Clock.h"
 #include "platform/app/InterfaceFile.h"
+#include "platform/gfx/PngReader.h"
 #include "platform/gfx/PngWriter.h"
 #include "platform/gfx/Resources.h"
 #include "platform/services/Preferences.h"
 #include "platform/ui/Compositor.h"
 
 #include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <numeric>
 #include <thread>
@@ -32,7 +34,8 @@ constexpr std::size_t kOtherProgramsBytes = 32u << 20;
 std::vector<platform::Acceleration> shaking() {
     std::vector<platform::Acceleration> samples(kSampleCount);
     for (int i = 0; i < kSampleCount; ++i) {
-        samples[static_cast<std::size_t>(i)] = {0.4 * std::sin(i * 2.4), 0.3 * std::cos(i * 1.7), -1.0 + 0.2 * std::sin(i * 0.9)};
+        samples[static_cast<std::size_t>(i)] = {0.4 * std::sin(i * 2.4), 0.3 * std::cos(i * 1.7),
+                                                -1.0 + 0.2 * std::sin(i * 0.9)};
     }
     return samples;
 }
@@ -95,7 +98,8 @@ void BM_WindowFrame(benchmark::State& state) {
     std::size_t next = 0;
     for (auto _ : state) {
         for (int i = 0; i < kSamplesPerFrame; ++i) {
-            window.delegate->accelerometerDidAccelerate(window.accelerometer, window.samples[next++ % kSampleCount]);
+            window.delegate->accelerometerDidAccelerate(window.accelerometer,
+                                                        window.samples[next++ % kSampleCount]);
         }
         window.render();
         benchmark::DoNotOptimize(window.compositor.surface());
@@ -142,12 +146,41 @@ BENCHMARK(BM_PageCurlFrame)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecon
 // thing a run does, so it counts towards how soon a headless run has its picture.
 void BM_Screenshot(benchmark::State& state) {
     LaunchedWindow window(static_cast<int>(state.range(0)));
-    const std::filesystem::path file = std::filesystem::temp_directory_path() / "trembit-bench-screenshot.png";
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / "trembit-bench-screenshot.png";
     for (auto _ : state) {
         platform::writePngFile(window.compositor.surface(), file);
     }
     std::filesystem::remove(file);
 }
 BENCHMARK(BM_Screenshot)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The largest pieces of artwork at 2x, read from the file and decoded as a start decodes them
+// (cairo:0), and through Cairo's own reader (cairo:1) for comparison.
+void BM_DecodeArtwork(benchmark::State& state) {
+    const std::filesystem::path path =
+        platform::resourcePath(state.range(0) == 0 ? "paperbig@2x.png" : "shadow@2x.png");
+    const bool throughCairo = state.range(1) != 0;
+    for (auto _ : state) {
+        platform::CairoSurfacePtr pixels;
+        if (throughCairo) {
+            pixels.reset(cairo_image_surface_create_from_png(path.c_str()));
+        } else {
+            std::ifstream in(path, std::ios::binary);
+            const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in),
+                                                   std::istreambuf_iterator<char>()};
+            pixels = platform::decodeSimplePng(bytes);
+        }
+        if (cairo_surface_status(pixels.get()) != CAIRO_STATUS_SUCCESS) {
+            state.SkipWithError("not decoded");
+            break;
+        }
+        benchmark::DoNotOptimize(pixels.get());
+    }
+}
+BENCHMARK(BM_DecodeArtwork)
+    ->ArgNames({"shadow", "cairo"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
