@@ -1,5 +1,6 @@
 #include "platform/services/IioSource.h"
 
+#include "platform/services/OwnedFd.h"
 #include "platform/services/Units.h"
 
 #include <algorithm>
@@ -27,25 +28,6 @@ constexpr std::size_t kQuotedBytes = 40;
 // Stands for "longer than kMaxAttributeBytes" among the errno values a read gives.
 constexpr int kTooLong = EFBIG;
 
-/// Owns a file descriptor: closed when this goes.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
 struct AttributeText {
     std::string text;
     int error = 0; // errno of the failed open or read, kTooLong, or 0
@@ -55,8 +37,8 @@ struct AttributeText {
 // byte past the limit so that an oversized file is recognised without reading all of it.
 AttributeText readAttribute(const fs::path& file) {
     // O_NONBLOCK: a fifo planted in the tree must not hang the program at open.
-    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.isOpen()) {
+    const OwnedFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
         return {{}, errno};
     }
     std::array<char, IioSource::kMaxAttributeBytes + 1> buffer;
@@ -83,8 +65,8 @@ AttributeText readAttribute(const fs::path& file) {
 // 0 or the errno of the failed open or write. O_TRUNC is ignored by sysfs but keeps a plain file (a
 // test's tree) holding just what was written.
 int writeAttribute(const fs::path& file, std::string_view text) {
-    const FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.isOpen()) {
+    const OwnedFd fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
         return errno;
     }
     while (true) {
