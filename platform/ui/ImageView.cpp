@@ -68,8 +68,7 @@ void ImageView::drawRect(GraphicsContext& context, const Rect&) {
     cairo_matrix_t device;
     cairo_get_matrix(cr, &device);
     const int scale = wholePixelScale(device);
-    const int wantedWidth = static_cast<int>(std::lround(area.size.width * static_cast<float>(scale)));
-    const int wantedHeight = static_cast<int>(std::lround(area.size.height * static_cast<float>(scale)));
+    const auto [wantedWidth, wantedHeight] = pixelSize(scale);
     const CairoSurfacePtr pixels =
         decoded_ ? std::move(decoded_) : image_->pixelsForSize(wantedWidth, wantedHeight, scale);
     if (!pixels) {

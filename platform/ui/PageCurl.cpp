@@ -304,17 +304,17 @@ bool composeBackDirectly(cairo_t* cr, const PagePictures& pages, const CurlArtwo
     return true;
 }
 
-} // namespace
-
 // Before a turn starts it shows the old page, once it has ended the new one (a NaN counts as the
 // start). True when `progress` is at either end and that page was drawn.
-static bool drawnAtAnEnd(cairo_t* cr, const PagePictures& pages, double progress) {
+bool drawnAtAnEnd(cairo_t* cr, const PagePictures& pages, double progress) {
     if (progress > 0.0 && progress < 1.0) {
         return false;
     }
     drawPage(cr, pages, progress >= 1.0 ? pages.newPage : pages.oldPage);
     return true;
 }
+
+} // namespace
 
 void drawPage(cairo_t* cr, const PagePictures& pages, cairo_surface_t* picture) {
     CairoSaveGuard guard(cr);
