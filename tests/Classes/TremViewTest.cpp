@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 
 using platform::Rect;
 using platform::Size;
@@ -128,6 +129,27 @@ TEST(TremViewTest, NeedleAngleIsMinusEighteenDegreesPerUnit) {
         EXPECT_EQ(bits(needleAngleOf(page)), c.angleBits) << "value " << c.value << ": " << needleAngleOf(page);
     }
 }
+
+// The angle multiplies by 1/180 where the formula divides by 180; the floats must agree for every
+// value, infinities and NaNs included.
+void expectNeedleAngleMatchesDivision(std::uint32_t stride) {
+    std::uint64_t mismatches = 0;
+    for (std::uint64_t b = 0; b <= std::numeric_limits<std::uint32_t>::max(); b += stride) {
+        const float value = std::bit_cast<float>(static_cast<std::uint32_t>(b));
+        const float degrees = value * TremView::kNeedleDegreesPerUnit;
+        const float divided = static_cast<float>((static_cast<double>(degrees) * std::numbers::pi) / 180.0);
+        if (bits(divided) != bits(TremView::needleAngle(value)) && ++mismatches <= 5) {
+            ADD_FAILURE() << "value " << value << " (0x" << std::hex << b << std::dec << ")";
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(TremViewTest, NeedleAngleMatchesDivisionAcrossFloats) { expectNeedleAngleMatchesDivision(4099); }
+
+// Every float: some twenty seconds in a release build. Run with --gtest_also_run_disabled_tests
+// after touching the angle.
+TEST(TremViewTest, DISABLED_NeedleAngleMatchesDivisionForEveryFloat) { expectNeedleAngleMatchesDivision(1); }
 
 TEST(TremViewTest, NeedleAtRestHangsInsideItsBox) {
     TremView page(kPage);
