@@ -57,7 +57,7 @@ float rootOfSquare(float z) {
 }
 
 // The logarithmic scale as written, through libm: the value every quicker route must equal.
-float logarithmicDeflectionByLibm(float product) {
+[[gnu::noinline]] float logarithmicDeflectionByLibm(float product) {
     // log10(0) would raise the divide-by-zero flag (and trap where that is enabled); its -inf would
     // be clamped to 0 anyway, so answer 0 directly.
     if (product == 0.0f) {
@@ -120,9 +120,8 @@ const Table kTable = [] {
 
 } // namespace log10_table
 
-} // namespace
-
-float logarithmicDeflection(float product) {
+// Inline in the sample's path; libm's route stays out of line.
+inline float deflectionOnLogScale(float product) {
     using namespace log10_table;
     // Also takes +-0, and lets NaN, infinity and negatives through to libm.
     if (product >= 0.0f && product <= 1.0f) {
@@ -155,6 +154,12 @@ float logarithmicDeflection(float product) {
         return logarithmicDeflectionByLibm(product);
     }
     return static_cast<float>(quotient);
+}
+
+} // namespace
+
+float logarithmicDeflection(float product) {
+    return deflectionOnLogScale(product);
 }
 
 float conditionSample(const platform::Acceleration& sample, std::array<double, 3>& lastAcceleration,
@@ -199,7 +204,7 @@ float conditionSample(const platform::Acceleration& sample, std::array<double, 3
 
     float value = 0.0f;
     if (settingsScale == kScaleLogarithmic) {
-        value = logarithmicDeflection(magnitude * kLogGain);
+        value = deflectionOnLogScale(magnitude * kLogGain);
     } else {
         value = magnitude * kLinearGain;
     }

@@ -46,6 +46,7 @@ void BM_SampleToPage(benchmark::State& state) {
     TrembitAppDelegate delegate;
     delegate.setTremView(std::make_shared<TremView>(platform::Rect(0, 0, 320, 411)));
     delegate.settingsFilter = static_cast<std::int32_t>(state.range(0));
+    delegate.settingsAxis = static_cast<std::int32_t>(state.range(1));
     delegate.updatingIsEnabled = true;
     platform::Accelerometer accelerometer;
     const std::vector<platform::Acceleration> samples = shaking();
@@ -56,7 +57,8 @@ void BM_SampleToPage(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kSampleCount);
 }
-BENCHMARK(BM_SampleToPage)->ArgName("filter")->Arg(0)->Arg(1);
+// The default settings (z alone, no filter), and the dearest: all three axes through the filter.
+BENCHMARK(BM_SampleToPage)->ArgNames({"filter", "axis"})->Args({0, 0})->Args({1, 0})->Args({1, 2});
 
 // The whole program's window, launched from the interface file as the program launches it.
 struct LaunchedWindow {
