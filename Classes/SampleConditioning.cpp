@@ -77,8 +77,8 @@ float rootOfSquare(float z) {
 // equal over every float.
 namespace log10_table {
 
-constexpr int kIntervals = 128;
 constexpr int kIntervalBits = 7;
+constexpr int kIntervals = 1 << kIntervalBits;
 constexpr int kFloatMantissaBits = 23;
 constexpr int kDoubleMantissaBits = 52;
 constexpr std::uint32_t kFloatExponentBias = 127;
