@@ -48,7 +48,7 @@ TremView::~TremView() {
 
 float TremView::needleAngle(float value) {
     const float degrees = value * kNeedleDegreesPerUnit;
-    // Each sample waits on this angle, and a division takes three times a multiplication's time.
+    // Each sample waits on this angle, and a division takes several times a multiplication's time.
     // For every float value the reciprocal's product narrows to the same float as the quotient
     // (a test runs through them all), though as doubles the two can differ in the last bit.
     const double radians = (static_cast<double>(degrees) * std::numbers::pi) * kInverseHalfTurnDegrees;
