@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <libdeflate.h>
 #include <span>
 #include <vector>
 
@@ -20,11 +19,8 @@ void mendChecksums(std::vector<unsigned char>& file) {
         if (file.size() - at - 12 < length) {
             return;
         }
-        const std::uint32_t crc = libdeflate_crc32(0, file.data() + at + 4, 4 + length);
-        for (int i = 0; i < 4; ++i) {
-            file[at + 8 + length + static_cast<std::size_t>(i)] =
-                static_cast<unsigned char>(crc >> (24 - 8 * i));
-        }
+        platform::png::putBigEndian(file.data() + at + 8 + length,
+                                    platform::png::chunkChecksum(file.data() + at + 4, length));
         at += 12 + length;
     }
 }

@@ -3,7 +3,9 @@
 // What the PNG header reader, the quick decoder and the screenshot writer share of the format.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <libdeflate.h>
 
 namespace platform::png {
 
@@ -14,6 +16,19 @@ inline constexpr std::array<unsigned char, 8> kSignature{0x89, 'P', 'N', 'G', '\
 inline std::uint32_t bigEndian(const unsigned char* bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
            (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+}
+
+/// Stores `value` in the four bytes from `at`, most significant first.
+inline void putBigEndian(unsigned char* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+    }
+}
+
+/// A chunk's checksum: the CRC-32 of its four type bytes and then its `length` data bytes, which
+/// follow the type in the file.
+inline std::uint32_t chunkChecksum(const unsigned char* typeAndData, std::size_t length) {
+    return libdeflate_crc32(0, typeAndData, 4 + length);
 }
 
 } // namespace platform::png

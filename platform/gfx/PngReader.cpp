@@ -88,7 +88,7 @@ bool parse(std::span<const unsigned char> file, Parsed& parsed) {
         const std::span<const unsigned char> body = file.subspan(at + 8, length);
         const unsigned char* checksum = file.data() + at + 8 + length;
         if (!std::all_of(type, type + 4, isLetter) ||
-            libdeflate_crc32(0, type, 4 + std::size_t{length}) != png::bigEndian(checksum)) {
+            png::chunkChecksum(type, length) != png::bigEndian(checksum)) {
             return false;
         }
         const bool first = at == png::kSignature.size();

@@ -16,7 +16,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace platform {
 
@@ -123,23 +122,19 @@ std::optional<Bytes> zlibStream(const Picture& picture) {
     return stream;
 }
 
-void putBigEndian(std::vector<unsigned char>& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<unsigned char>((value >> shift) & 0xffu));
-    }
-}
-
 /// Writes one PNG chunk: its length, type, data and the CRC of type and data. False if a write failed.
 bool writeChunk(std::FILE* file, const char (&type)[5], const unsigned char* data, std::size_t length) {
-    std::vector<unsigned char> head;
-    putBigEndian(head, static_cast<std::uint32_t>(length));
-    head.insert(head.end(), type, type + 4);
+    std::array<unsigned char, 8> head{};
+    png::putBigEndian(head.data(), static_cast<std::uint32_t>(length));
+    std::memcpy(head.data() + 4, type, 4);
+    // The data lies apart from the type here, so the checksum is taken in two steps. libdeflate
+    // answers a null buffer with a fresh checksum, so an empty chunk's stops at its type.
     std::uint32_t crc = libdeflate_crc32(0, head.data() + 4, 4);
     if (length > 0) {
         crc = libdeflate_crc32(crc, data, length);
     }
-    std::vector<unsigned char> tail;
-    putBigEndian(tail, crc);
+    std::array<unsigned char, 4> tail{};
+    png::putBigEndian(tail.data(), crc);
     return std::fwrite(head.data(), 1, head.size(), file) == head.size() &&
            (length == 0 || std::fwrite(data, 1, length, file) == length) &&
            std::fwrite(tail.data(), 1, tail.size(), file) == tail.size();
@@ -148,11 +143,11 @@ bool writeChunk(std::FILE* file, const char (&type)[5], const unsigned char* dat
 /// The whole file. libpng compresses only through zlib, so the few bytes of PNG's framing around
 /// the stream (signature, header, data and end chunks) are written here.
 bool encode(std::FILE* file, const Picture& picture, const Bytes& stream) {
-    std::vector<unsigned char> header;
-    putBigEndian(header, static_cast<std::uint32_t>(picture.width));
-    putBigEndian(header, static_cast<std::uint32_t>(picture.height));
-    const unsigned char kColourType = picture.alpha ? 6 : 2; // RGBA or RGB
-    header.insert(header.end(), {8, kColourType, 0, 0, 0}); // 8 bits, deflate, no filter method, no interlace
+    const unsigned char colourType = picture.alpha ? 6 : 2; // RGBA or RGB
+    // Width, height, then 8 bits, deflate, no filter method, no interlace.
+    std::array<unsigned char, 13> header{0, 0, 0, 0, 0, 0, 0, 0, 8, colourType, 0, 0, 0};
+    png::putBigEndian(header.data(), static_cast<std::uint32_t>(picture.width));
+    png::putBigEndian(header.data() + 4, static_cast<std::uint32_t>(picture.height));
     // Data chunks of at most 1 MiB, as encoders commonly keep them for readers with small buffers.
     constexpr std::size_t kMostChunkBytes = std::size_t{1} << 20;
     bool ok =

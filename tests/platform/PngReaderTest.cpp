@@ -1,5 +1,6 @@
 // The quick PNG decoder against Cairo's own reader: the same pixels for the files it takes, and
 // nothing (so Cairo reads them) for every other kind and every damaged file.
+#include "platform/gfx/PngFormat.h"
 #include "platform/gfx/PngReader.h"
 
 #include "platform/gfx/Resources.h"
@@ -243,18 +244,14 @@ TEST(PngReaderTest, LeavesOtherKindsToCairo) {
 }
 
 // A file put together chunk by chunk, to damage it in ways no encoder would.
-void putBigEndian(unsigned char* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
-    }
-}
+using platform::png::putBigEndian;
 
 Bytes chunk(const char* type, const Bytes& body) {
     Bytes out(12 + body.size());
     putBigEndian(out.data(), static_cast<std::uint32_t>(body.size()));
     std::memcpy(out.data() + 4, type, 4);
     std::copy(body.begin(), body.end(), out.begin() + 8);
-    putBigEndian(out.data() + 8 + body.size(), libdeflate_crc32(0, out.data() + 4, 4 + body.size()));
+    putBigEndian(out.data() + 8 + body.size(), platform::png::chunkChecksum(out.data() + 4, body.size()));
     return out;
 }
 
