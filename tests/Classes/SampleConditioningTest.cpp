@@ -1,5 +1,7 @@
 #include "Classes/SampleConditioning.h"
 
+#include "tests/support/FloatSweep.h"
+
 #include <bit>
 #include <cfenv>
 #include <cmath>
@@ -237,17 +239,6 @@ std::optional<std::string> zMagnitudeMismatch(std::uint32_t zBits) {
     return "z " + describe(z) + ": expected " + describe(expected) + ", got " + describe(actual);
 }
 
-void expectZMagnitudeIsRootOfSquare(std::uint32_t stride) {
-    std::uint64_t mismatches = 0;
-    for (std::uint64_t b = 0; b <= std::numeric_limits<std::uint32_t>::max(); b += stride) {
-        if (const auto mismatch = zMagnitudeMismatch(static_cast<std::uint32_t>(b));
-            mismatch && ++mismatches <= 5) {
-            ADD_FAILURE() << *mismatch;
-        }
-    }
-    EXPECT_EQ(0u, mismatches);
-}
-
 TEST(SampleConditioning, ZMagnitudeIsRootOfSquareAcrossFloats) {
     // Where the square leaves the normal floats, on both sides and both signs.
     for (float edge : {0x1p-63f, std::nextafter(0x1p-63f, 0.0f), 0x1p63f, std::nextafter(0x1p63f, 0x1p64f),
@@ -255,12 +246,12 @@ TEST(SampleConditioning, ZMagnitudeIsRootOfSquareAcrossFloats) {
         const auto mismatch = zMagnitudeMismatch(std::bit_cast<std::uint32_t>(edge));
         EXPECT_FALSE(mismatch) << *mismatch;
     }
-    expectZMagnitudeIsRootOfSquare(4099);
+    testing_support::expectNoMismatchAcrossFloats(4099, zMagnitudeMismatch);
 }
 
 // Every float: under two minutes in a release build.
 TEST(SampleConditioning, DISABLED_ZMagnitudeIsRootOfSquareForEveryFloat) {
-    expectZMagnitudeIsRootOfSquare(1);
+    testing_support::expectNoMismatchAcrossFloats(1, zMagnitudeMismatch);
 }
 
 // The logarithmic scale as the formula reads, through libm, clamped: what the quick route must give.
@@ -270,22 +261,19 @@ float logarithmicByFormula(float product) {
     return value < 0.0f ? 0.0f : value;
 }
 
-// Sweeps float bit patterns from 0 up to and including the first NaN, every stride-th one.
-void expectLogarithmicRoutesAgree(std::uint32_t stride) {
-    constexpr std::uint64_t kFirstNaN = 0x7F800001u;
-    std::uint64_t mismatches = 0;
-    for (std::uint64_t b = 0; b <= kFirstNaN; b += stride) {
-        const float product = std::bit_cast<float>(static_cast<std::uint32_t>(b));
-        const float expected = logarithmicByFormula(product);
-        const float actual = logarithmicDeflection(product);
-        if (std::bit_cast<std::uint32_t>(expected) != std::bit_cast<std::uint32_t>(actual) &&
-            ++mismatches <= 5) {
-            ADD_FAILURE() << "product " << describe(product) << ": expected " << describe(expected)
-                          << ", got " << describe(actual);
-        }
+// What differs between the quick route and the formula for the product with these bits, if anything.
+std::optional<std::string> logarithmicMismatch(std::uint32_t productBits) {
+    const float product = std::bit_cast<float>(productBits);
+    const float expected = logarithmicByFormula(product);
+    const float actual = logarithmicDeflection(product);
+    if (std::bit_cast<std::uint32_t>(expected) == std::bit_cast<std::uint32_t>(actual)) {
+        return std::nullopt;
     }
-    EXPECT_EQ(0u, mismatches);
+    return "product " + describe(product) + ": expected " + describe(expected) + ", got " + describe(actual);
 }
+
+// Every product up to and including the first NaN: negative ones cannot occur.
+constexpr std::uint64_t kFirstNaN = 0x7F800001u;
 
 // Points where the quick route's table, rounding or hand-over could slip: the clamp's edge, the
 // table's first and last intervals and a boundary between two, binade edges, the largest
@@ -318,20 +306,19 @@ TEST(SampleConditioning, LogarithmicScaleAtItsEdges) {
                            -1.0f,
                            -kInf};
     for (float product : edges) {
-        SCOPED_TRACE(describe(product));
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(logarithmicByFormula(product)),
-                  std::bit_cast<std::uint32_t>(logarithmicDeflection(product)));
+        const auto mismatch = logarithmicMismatch(std::bit_cast<std::uint32_t>(product));
+        EXPECT_FALSE(mismatch) << *mismatch;
     }
 }
 
 TEST(SampleConditioning, LogarithmicScaleEqualsLibmAcrossFloats) {
-    expectLogarithmicRoutesAgree(251);
+    testing_support::expectNoMismatchAcrossFloats(251, logarithmicMismatch, kFirstNaN);
 }
 
 // Every float: about a minute in a release build. Run with --gtest_also_run_disabled_tests after
 // touching the quick route or moving to another libm.
 TEST(SampleConditioning, DISABLED_LogarithmicScaleEqualsLibmForEveryFloat) {
-    expectLogarithmicRoutesAgree(1);
+    testing_support::expectNoMismatchAcrossFloats(1, logarithmicMismatch, kFirstNaN);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "Classes/TremView.h"
 #include "platform/ui/Compositor.h"
+#include "tests/support/FloatSweep.h"
 #include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,9 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <optional>
+#include <sstream>
+#include <string>
 
 using platform::Rect;
 using platform::Size;
@@ -132,24 +136,27 @@ TEST(TremViewTest, NeedleAngleIsMinusEighteenDegreesPerUnit) {
 
 // The angle multiplies by 1/180 where the formula divides by 180; the floats must agree for every
 // value, infinities and NaNs included.
-void expectNeedleAngleMatchesDivision(std::uint32_t stride) {
-    std::uint64_t mismatches = 0;
-    for (std::uint64_t b = 0; b <= std::numeric_limits<std::uint32_t>::max(); b += stride) {
-        const float value = std::bit_cast<float>(static_cast<std::uint32_t>(b));
-        const float degrees = value * TremView::kNeedleDegreesPerUnit;
-        const float divided = static_cast<float>((static_cast<double>(degrees) * std::numbers::pi) / 180.0);
-        if (bits(divided) != bits(TremView::needleAngle(value)) && ++mismatches <= 5) {
-            ADD_FAILURE() << "value " << value << " (0x" << std::hex << b << std::dec << ")";
-        }
+std::optional<std::string> needleAngleMismatch(std::uint32_t valueBits) {
+    const float value = std::bit_cast<float>(valueBits);
+    const float degrees = value * TremView::kNeedleDegreesPerUnit;
+    const float divided = static_cast<float>((static_cast<double>(degrees) * std::numbers::pi) / 180.0);
+    if (bits(divided) == bits(TremView::needleAngle(value))) {
+        return std::nullopt;
     }
-    EXPECT_EQ(mismatches, 0u);
+    std::ostringstream text;
+    text << "value " << value << " (bits 0x" << std::hex << valueBits << ")";
+    return text.str();
 }
 
-TEST(TremViewTest, NeedleAngleMatchesDivisionAcrossFloats) { expectNeedleAngleMatchesDivision(4099); }
+TEST(TremViewTest, NeedleAngleMatchesDivisionAcrossFloats) {
+    testing_support::expectNoMismatchAcrossFloats(4099, needleAngleMismatch);
+}
 
 // Every float: some twenty seconds in a release build. Run with --gtest_also_run_disabled_tests
 // after touching the angle.
-TEST(TremViewTest, DISABLED_NeedleAngleMatchesDivisionForEveryFloat) { expectNeedleAngleMatchesDivision(1); }
+TEST(TremViewTest, DISABLED_NeedleAngleMatchesDivisionForEveryFloat) {
+    testing_support::expectNoMismatchAcrossFloats(1, needleAngleMismatch);
+}
 
 TEST(TremViewTest, NeedleAtRestHangsInsideItsBox) {
     TremView page(kPage);
