@@ -185,17 +185,22 @@ std::uint32_t premultiplied(unsigned alpha, unsigned colour) {
     return (product + (product >> 8)) >> 8;
 }
 
+// An opaque pixel from its red, green and blue bytes.
+std::uint32_t opaqueWord(const unsigned char* rgb) {
+    return 0xff000000u | (std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2];
+}
+
 void convertRow(const unsigned char* row, std::uint32_t width, unsigned channels, std::uint32_t* out) {
     if (channels == 3) {
         for (std::uint32_t x = 0; x < width; ++x, row += 3) {
-            out[x] = 0xff000000u | (std::uint32_t{row[0]} << 16) | (std::uint32_t{row[1]} << 8) | row[2];
+            out[x] = opaqueWord(row);
         }
         return;
     }
     for (std::uint32_t x = 0; x < width; ++x, row += 4) {
         const unsigned alpha = row[3];
         if (alpha == 0xffu) {
-            out[x] = 0xff000000u | (std::uint32_t{row[0]} << 16) | (std::uint32_t{row[1]} << 8) | row[2];
+            out[x] = opaqueWord(row);
         } else if (alpha == 0) {
             out[x] = 0;
         } else {
