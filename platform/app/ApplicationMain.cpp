@@ -10,6 +10,7 @@
 #include "platform/backend/SdlWindow.h"
 #include "platform/gfx/Resources.h"
 #include "platform/services/Accelerometer.h"
+#include "platform/services/StopRequest.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Toolbar.h"
@@ -53,11 +54,6 @@ constexpr double kFrameInterval = 1.0 / 60.0;
 constexpr double kForever = std::numeric_limits<double>::infinity();
 // Blocks of pixels at least this large get their own mapping, handed back whole when freed.
 constexpr int kOwnMappingBytes = 128 * 1024;
-
-// Set by SIGINT and SIGTERM; the main loop ends the run cleanly when it sees it.
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void requestStop(int) { stopRequested = 1; }
 
 /// A start-up problem: said on one line, exit status 2.
 struct StartError : std::runtime_error {
@@ -182,13 +178,13 @@ public:
         started_ = std::chrono::steady_clock::now();
         endTime_ = options_.duration.value_or(kForever);
 
-        while (!quit_ && stopRequested == 0) {
+        while (!quit_ && !stop::requested()) {
             const double next = nextEventTime();
             if (next == kForever && options_.headless) {
                 break; // nothing will ever happen again
             }
             const std::vector<InputEvent> events = waitUntil(next);
-            if (stopRequested != 0 || clock_.now() >= endTime_) {
+            if (stop::requested() || clock_.now() >= endTime_) {
                 break;
             }
             const std::uint64_t delivered = accelerometer.deliveredCount();
@@ -671,9 +667,8 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
     // it seldom gives back: a window would keep ten megabytes more after its first page turn.
     mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
 #endif
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
     try {
+        stop::installHandlers();
         return Run(std::move(options)).execute(delegates);
     } catch (const StartError& error) {
         std::fprintf(stderr, "trembit: %s\n", error.what());
