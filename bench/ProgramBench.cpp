@@ -2,7 +2,7 @@
 // and a frame of the page turn to the settings page.
 #include "Classes/TrembitAppDelegate.h"
 #include "platform/app/Application.h"
-#include "platform/app/Clock.h"
+#include "platform/services/Clock.h"
 #include "platform/app/InterfaceFile.h"
 #include "platform/gfx/PngReader.h"
 #include "platform/gfx/PngWriter.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/app/Clock.h"
+#include "platform/services/Clock.h"
 #include "platform/services/Preferences.h"
 #include "platform/ui/Animation.h"
 

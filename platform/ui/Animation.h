@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/app/Clock.h"
+#include "platform/services/Clock.h"
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Geometry.h"
 #include "platform/ui/PageCurl.h"
