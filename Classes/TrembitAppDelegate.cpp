@@ -58,11 +58,13 @@ void TrembitAppDelegate::applicationDidFinishLaunching(platform::Application&) {
 
     auto runButton = std::make_shared<BarButtonItem>("Pause", BarButtonItemStyle::Bordered, [this] { toggleRun(); });
     runButton->setWidth(kRunButtonWidth);
+    runButton->setIdentifier("run");
     auto flexibleSpace = std::make_shared<BarButtonItem>(platform::BarButtonSystemItem::FlexibleSpace);
     flexibleSpace->setWidth(kFlexibleSpaceWidth);
     auto settingsButton =
         std::make_shared<BarButtonItem>("Settings", BarButtonItemStyle::Bordered, [this] { toggleSettings(); });
     settingsButton->setWidth(kSettingsButtonWidth);
+    settingsButton->setIdentifier("settings");
     toolBar_->setItems({runButton, flexibleSpace, settingsButton});
 
     setAnimationView(std::make_shared<platform::View>(kAnimationViewFrame));
@@ -88,16 +90,15 @@ void TrembitAppDelegate::applicationDidFinishLaunching(platform::Application&) {
     accelerometer.setDelegate(this);
 }
 
-void TrembitAppDelegate::accelerometerDidAccelerate(platform::Accelerometer&,
+void TrembitAppDelegate::accelerometerDidAccelerate(platform::Accelerometer& accelerometer,
                                                     const platform::Acceleration& acceleration) {
-    lastDeflection_.reset();
     if (!updatingIsEnabled) {
         return;
     }
     const float value =
         conditionSample(acceleration, lastAcceleration, filter, settingsFilter, settingsAxis, settingsScale);
-    lastDeflection_ = value;
     tremView_->handleMove(value);
+    accelerometer.sampleRecorded(value);
 }
 
 void TrembitAppDelegate::toggleRun() {

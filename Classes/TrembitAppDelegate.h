@@ -12,7 +12,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 /// The controller of the whole application: the application's delegate, the accelerometer's
 /// delegate, the target of both toolbar buttons and the animation delegate of the page turn. It
@@ -55,7 +54,6 @@ public:
     // Outlets and inspection, for the platform.
     std::vector<std::string> requiredOutlets() const override;
     bool connectOutlet(std::string_view name, const std::shared_ptr<platform::View>& object) override;
-    std::optional<float> lastDeflection() const override { return lastDeflection_; }
     void writeState(platform::JsonWriter& json) const override;
 
     // Signal state.
@@ -86,5 +84,4 @@ private:
     std::shared_ptr<platform::View> animationView_;
     std::shared_ptr<platform::View> settingsView_;
     std::shared_ptr<TremView> tremView_;
-    std::optional<float> lastDeflection_;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,11 +27,8 @@ public:
     /// delegate does not have or an object of the wrong kind.
     virtual bool connectOutlet(std::string_view name, const std::shared_ptr<View>& object) = 0;
 
-    // Inspection for the command line's --record and --dump-state; no part of the behaviour.
-
-    /// The value the last delivered sample produced, or nothing when it was dropped.
-    virtual std::optional<float> lastDeflection() const { return std::nullopt; }
-    /// Writes the application's state as the members of one JSON object.
+    /// Writes the application's state as the members of one JSON object, for --dump-state; no part
+    /// of the behaviour.
     virtual void writeState(JsonWriter& json) const = 0;
 };
 

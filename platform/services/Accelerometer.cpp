@@ -45,8 +45,10 @@ void Accelerometer::setSource(std::unique_ptr<SampleSource> source) {
     source_ = std::move(source);
 }
 
-void Accelerometer::setDeliveryObserver(std::function<void(double, const Acceleration&)> observer) {
-    observer_ = std::move(observer);
+void Accelerometer::addListener(SampleListener& listener) { listeners_.push_back(&listener); }
+
+void Accelerometer::removeListener(SampleListener& listener) {
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), &listener), listeners_.end());
 }
 
 void Accelerometer::start(double now) {
@@ -63,6 +65,11 @@ std::optional<double> Accelerometer::nextTickTime() const {
         return std::nullopt;
     }
     return tickTime(nextTick_);
+}
+
+int Accelerometer::awaitedFd(double now) const {
+    const std::optional<double> tick = nextTickTime();
+    return tick && *tick <= now && source_->awaitsInput() ? source_->readyFd() : -1;
 }
 
 double Accelerometer::tickTime(std::uint64_t tick) const {
@@ -98,7 +105,7 @@ void Accelerometer::deliverDueSamples(double now) {
             nextTick_ = firstTickAfter(now); // nobody to deliver to: the ticks pass unasked
             return;
         }
-        if (source_->isExhausted()) {
+        if (source_->isExhausted() || source_->awaitsInput()) {
             return;
         }
         if (ticksThisCall == catchUpLimit) {
@@ -120,9 +127,11 @@ void Accelerometer::deliverDueSamples(double now) {
             continue;
         }
         ++delivered_;
+        recorded_.reset();
         delegate_->accelerometerDidAccelerate(*this, *sample);
-        if (observer_) {
-            observer_(time, *sample);
+        const DeliveredSample outcome{time, *sample, recorded_};
+        for (SampleListener* listener : listeners_) {
+            listener->sampleDelivered(outcome);
         }
     }
 }

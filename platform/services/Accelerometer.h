@@ -4,9 +4,9 @@
 #include "platform/services/SampleSource.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -16,8 +16,26 @@ class Accelerometer;
 class AccelerometerDelegate {
 public:
     virtual ~AccelerometerDelegate() = default;
+    /// A delegate that sends the sample on to a recorder tells the accelerometer what it sent, with
+    /// sampleRecorded(), before it returns.
     virtual void accelerometerDidAccelerate(Accelerometer& accelerometer,
                                             const Acceleration& acceleration) = 0;
+};
+
+/// What became of one delivered sample.
+struct DeliveredSample {
+    double time = 0.0;                ///< the tick's time, in seconds on the application clock
+    Acceleration sample;              ///< as the delegate received it, in g
+    std::optional<float> deflection;  ///< what the delegate sent to its recorder; none when it let
+                                      ///< the sample pass (recording paused)
+};
+
+/// Hears, once per delivered sample and after the delegate has had it, what became of it: the run's
+/// record file and the window's readings.
+class SampleListener {
+public:
+    virtual ~SampleListener() = default;
+    virtual void sampleDelivered(const DeliveredSample& delivered) = 0;
 };
 
 /// Delivers samples from its source to its delegate at a fixed update interval.
@@ -68,15 +86,22 @@ public:
     /// Still owned by the accelerometer; null when there is none.
     SampleSource* source() const { return source_.get(); }
 
-    /// Called after each sample the delegate received, with the tick's time (the recorder writes its
-    /// rows there). Not called for refused samples.
-    void setDeliveryObserver(std::function<void(double time, const Acceleration&)> observer);
+    /// Listeners hear every sample the delegate received, in the order they were added; refused
+    /// samples are not heard. Not owned: a listener must be removed before it goes.
+    void addListener(SampleListener& listener);
+    void removeListener(SampleListener& listener);
+    /// Called by the delegate, while it handles a sample, with the deflection it sent to its
+    /// recorder; the listeners hear it with the sample.
+    void sampleRecorded(float deflection) { recorded_ = deflection; }
 
     /// Starts (or restarts) the tick grid at `now`: the first tick is due one interval later.
     void start(double now);
     /// When the next tick is due; none when not started, with no delegate or source, or once the source
     /// is exhausted, so the main loop knows it need not wake for samples.
     std::optional<double> nextTickTime() const;
+    /// The source's descriptor to wait on while it holds a due tick back (see
+    /// SampleSource::awaitsInput), else -1. Only then does the clock wait for the source.
+    int awaitedFd(double now) const;
     /// Delivers, in order, every tick due at or before `now` (see the class comment).
     void deliverDueSamples(double now);
 
@@ -92,7 +117,8 @@ private:
     double interval_ = 0.0; // 0 until set
     AccelerometerDelegate* delegate_ = nullptr;
     std::unique_ptr<SampleSource> source_;
-    std::function<void(double, const Acceleration&)> observer_;
+    std::vector<SampleListener*> listeners_;
+    std::optional<float> recorded_; // set by the delegate during one delivery
     bool started_ = false;
     double origin_ = 0.0;        // the time of tick 0
     std::uint64_t nextTick_ = 1; // the index of the next tick to deliver

@@ -21,6 +21,14 @@ public:
     /// polling.
     virtual bool isExhausted() const { return false; }
 
+    /// True while the sample for the next tick has not arrived yet but will: a stream that drops
+    /// nothing, read by a thread of its own. The accelerometer then holds the tick back, and the main
+    /// loop waits for readyFd() instead of moving the clock on.
+    virtual bool awaitsInput() const { return false; }
+    /// Readable once a sample or the end of the input has arrived since awaitsInput() last said true;
+    /// -1 for a source that never waits.
+    virtual int readyFd() const { return -1; }
+
     /// How the user named the source on the command line, e.g. "sim" or "file:/path/samples.csv".
     virtual std::string description() const = 0;
 

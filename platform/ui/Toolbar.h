@@ -43,6 +43,10 @@ public:
     void setWidth(float points);
     bool isFlexibleSpace() const { return flexibleSpace_; }
 
+    /// A name that keys and scripts find the item by, as assistive tools do; empty for none.
+    const std::string& identifier() const { return identifier_; }
+    void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
+
     const std::function<void()>& action() const { return action_; }
     void setAction(std::function<void()> action) { action_ = std::move(action); }
 
@@ -54,6 +58,7 @@ private:
     void askToolbarToRedraw() const;
 
     std::string title_;
+    std::string identifier_;
     BarButtonItemStyle style_ = BarButtonItemStyle::Plain;
     std::function<void()> action_;
     bool enabled_ = true;

@@ -118,23 +118,40 @@ TEST_F(TrembitAppDelegateTest, GateDropsSamplesWithoutTouchingTheState) {
     platform::Application application(clock_, 1, platform::Preferences(file_));
     delegate_.setTremView(std::make_shared<TremView>(platform::Rect(0, 0, 320, 411)));
     delegate_.settingsAxis = 1;
+    // Samples go through an accelerometer, so what the delegate tells the platform is heard too.
+    struct Heard final : platform::SampleListener {
+        void sampleDelivered(const platform::DeliveredSample& d) override { deflections.push_back(d.deflection); }
+        std::vector<std::optional<float>> deflections;
+    } heard;
+    struct Samples final : platform::SampleSource {
+        std::optional<platform::Acceleration> nextSample(double) override { return script.at(next++); }
+        std::string description() const override { return "test"; }
+        std::vector<platform::Acceleration> script{{0.0, 0.0, -1.0}, {5.0, 5.0, 5.0}, {0.0, 0.0, -1.0}};
+        std::size_t next = 0;
+    };
     platform::Accelerometer accelerometer;
+    accelerometer.setSource(std::make_unique<Samples>());
+    accelerometer.setDelegate(&delegate_);
+    accelerometer.addListener(heard);
+    accelerometer.setUpdateInterval(1.0);
+    accelerometer.start(0.0);
 
     delegate_.updatingIsEnabled = true;
-    delegate_.accelerometerDidAccelerate(accelerometer, platform::Acceleration{0.0, 0.0, -1.0});
+    accelerometer.deliverDueSamples(1.0);
     EXPECT_EQ(delegate_.tremView()->graphView()->nextIndex(), 1u);
-    EXPECT_EQ(delegate_.lastDeflection(), delegate_.tremView()->graphView()->history()[0]);
+    EXPECT_EQ(heard.deflections.back(), delegate_.tremView()->graphView()->history()[0]);
 
     delegate_.updatingIsEnabled = false;
-    delegate_.accelerometerDidAccelerate(accelerometer, platform::Acceleration{5.0, 5.0, 5.0});
+    accelerometer.deliverDueSamples(2.0);
     EXPECT_EQ(delegate_.tremView()->graphView()->nextIndex(), 1u) << "nothing sent for a dropped sample";
-    EXPECT_FALSE(delegate_.lastDeflection().has_value());
+    EXPECT_EQ(heard.deflections.back(), std::nullopt);
     EXPECT_EQ(delegate_.lastAcceleration, (std::array<double, 3>{0.0, 0.0, -1.0}));
 
     // The next processed sample is differenced against the one before the gate closed.
     delegate_.updatingIsEnabled = true;
-    delegate_.accelerometerDidAccelerate(accelerometer, platform::Acceleration{0.0, 0.0, -1.0});
-    EXPECT_EQ(delegate_.lastDeflection(), 0.0f);
+    accelerometer.deliverDueSamples(3.0);
+    EXPECT_EQ(heard.deflections.back(), 0.0f);
+    accelerometer.setDelegate(nullptr);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "platform/services/Accelerometer.h"
 
-#include "platform/app/Clock.h"
+#include "platform/services/Clock.h"
 #include "platform/services/FileSource.h"
 #include "platform/services/SimulatedSource.h"
 
@@ -46,20 +46,30 @@ struct ScriptedSource final : platform::SampleSource {
     std::vector<double> times;
 };
 
-// An accelerometer wired to a scripted source, with the test as its delegate and an observer that keeps
-// the tick times, driven by a virtual clock.
-class AccelerometerTest : public testing::Test, public platform::AccelerometerDelegate {
+// An accelerometer wired to a scripted source, with the test as its delegate and as a listener that
+// keeps the tick times, driven by a virtual clock. The delegate records a sample's x as its deflection
+// when x is positive and lets the others pass.
+class AccelerometerTest : public testing::Test,
+                          public platform::AccelerometerDelegate,
+                          public platform::SampleListener {
 protected:
-    void accelerometerDidAccelerate(Accelerometer&, const Acceleration& acceleration) override {
+    ~AccelerometerTest() override { accelerometer.removeListener(*this); }
+    void accelerometerDidAccelerate(Accelerometer& a, const Acceleration& acceleration) override {
         samples.push_back(acceleration);
+        if (acceleration.x > 0.0) {
+            a.sampleRecorded(static_cast<float>(acceleration.x));
+        }
+    }
+    void sampleDelivered(const platform::DeliveredSample& delivered) override {
+        observed.push_back(delivered.time);
+        deflections.push_back(delivered.deflection);
     }
     ScriptedSource& useSource(std::vector<Acceleration> script = {}) {
         auto source = std::make_unique<ScriptedSource>(std::move(script));
         ScriptedSource& raw = *source;
         accelerometer.setSource(std::move(source));
         accelerometer.setDelegate(this);
-        accelerometer.setDeliveryObserver(
-            [this](double time, const Acceleration&) { observed.push_back(time); });
+        accelerometer.addListener(*this);
         return raw;
     }
     void runTo(double time) {
@@ -71,6 +81,7 @@ protected:
     Accelerometer accelerometer;
     std::vector<Acceleration> samples;
     std::vector<double> observed;
+    std::vector<std::optional<float>> deflections;
 };
 
 TEST_F(AccelerometerTest, LateFramesStillDeliverEveryTickOnTheExactGrid) {
@@ -137,8 +148,39 @@ TEST_F(AccelerometerTest, NonFiniteSamplesNeverReachTheDelegate) {
     EXPECT_EQ(accelerometer.refusedCount(), 3u);
     ASSERT_EQ(samples.size(), 1u);
     EXPECT_EQ(samples[0].x, 0.5);
-    EXPECT_EQ(observed.size(), 1u) << "the observer must see only what the delegate saw";
+    EXPECT_EQ(deflections, (std::vector<std::optional<float>>{0.5f})) << "listeners hear only what the delegate saw";
     EXPECT_EQ(accelerometer.nextTickTime(), std::nullopt) << "exhausted source";
+}
+
+TEST_F(AccelerometerTest, ListenersHearWhatTheDelegateRecordedOrNothing) {
+    useSource({{0.25, 0.0, -1.0}, {-1.0, 0.0, -1.0}, {0.75, 0.0, -1.0}});
+    accelerometer.start(0.0);
+    runTo(10.0);
+    EXPECT_EQ(deflections, (std::vector<std::optional<float>>{0.25f, std::nullopt, 0.75f}));
+}
+
+TEST_F(AccelerometerTest, ASourceAwaitingInputHoldsItsTickBack) {
+    struct Awaiting final : platform::SampleSource {
+        std::optional<Acceleration> nextSample(double) override { return Acceleration{1.0, 0.0, -1.0}; }
+        bool awaitsInput() const override { return waiting; }
+        int readyFd() const override { return 7; }
+        std::string description() const override { return "awaiting"; }
+        bool waiting = true;
+    };
+    auto owned = std::make_unique<Awaiting>();
+    Awaiting& source = *owned;
+    accelerometer.setSource(std::move(owned));
+    accelerometer.setDelegate(this);
+    accelerometer.start(0.0);
+    EXPECT_EQ(accelerometer.awaitedFd(0.01), -1) << "nothing is due yet";
+    runTo(0.1);
+    EXPECT_TRUE(samples.empty());
+    EXPECT_EQ(accelerometer.awaitedFd(0.1), 7);
+    EXPECT_EQ(accelerometer.nextTickTime(), Accelerometer::kDefaultUpdateInterval) << "the tick is kept";
+    source.waiting = false;
+    runTo(0.1);
+    EXPECT_EQ(samples.size(), 4u) << "every held tick comes, in order";
+    EXPECT_EQ(accelerometer.awaitedFd(0.1), -1);
 }
 
 TEST_F(AccelerometerTest, IntervalChangesRestartTheGridAtTheLastTick) {
