@@ -16,6 +16,12 @@ public:
     OwnedFd(const OwnedFd&) = delete;
     OwnedFd& operator=(const OwnedFd&) = delete;
     int get() const { return fd_; }
+    /// Gives the descriptor up to the caller, who closes it (and can look at what close says).
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;

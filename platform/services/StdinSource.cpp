@@ -43,8 +43,8 @@ std::size_t oneSecondOfSamples(double interval) {
 StdinSource::StdinSource(int fd, SampleUnits units, bool lossless, double updateIntervalSeconds)
     : fd_(fd), units_(units), lossless_(lossless), rate_(1.0 / usableInterval(updateIntervalSeconds)),
       queue_(oneSecondOfSamples(usableInterval(updateIntervalSeconds))),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (wake_.get() < 0) {
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), ready_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (wake_.get() < 0 || ready_.get() < 0) {
         throw std::system_error(errno, std::generic_category(), "cannot set up reading from stdin");
     }
     reader_ = std::thread([this] { read(); });
@@ -172,8 +172,11 @@ bool StdinSource::push(const Acceleration& sample) {
     queue_[(head_ + count_) % queue_.size()] = sample;
     ++count_;
     maxQueued_ = std::max(maxQueued_, count_);
+    const bool wasEmpty = count_ == 1;
     lock.unlock();
-    sampleQueued_.notify_one();
+    if (wasEmpty) {
+        signalReady();
+    }
     return true;
 }
 
@@ -183,14 +186,28 @@ void StdinSource::endInput(int error) {
         inputEnded_ = true;
         readError_ = error;
     }
-    sampleQueued_.notify_all();
+    signalReady();
+}
+
+void StdinSource::signalReady() {
+    const std::uint64_t one = 1;
+    // Cannot fail short of a counter overflow, and a readable counter is all the waiter needs.
+    [[maybe_unused]] const ssize_t written = ::write(ready_.get(), &one, sizeof one);
+}
+
+bool StdinSource::awaitsInput() const {
+    if (!lossless_) {
+        return false;
+    }
+    // Cleared before looking, so a sample queued after the look makes it readable again.
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(ready_.get(), &count, sizeof count);
+    const std::lock_guard lock(mutex_);
+    return count_ == 0 && !inputEnded_;
 }
 
 std::optional<Acceleration> StdinSource::nextSample(double) {
     std::unique_lock lock(mutex_);
-    if (lossless_) {
-        sampleQueued_.wait(lock, [this] { return count_ > 0 || inputEnded_; });
-    }
     if (count_ == 0) {
         return std::nullopt;
     }

@@ -23,8 +23,9 @@ namespace platform {
 /// Everything else, the constructor and destructor included, runs on the main thread.
 ///
 /// Live mode keeps the trace current: when the writer runs ahead of the update rate the oldest queued
-/// sample is dropped (and counted), and nextSample() never waits. Lossless mode, for runs that must
-/// see every sample, makes the reader wait for room and nextSample() wait for a sample.
+/// sample is dropped (and counted). Lossless mode, for runs that must see every sample, makes the
+/// reader wait for room, and holds the next tick back until its sample is read (awaitsInput(), with
+/// readyFd() to wait on). nextSample() itself never waits.
 class StdinSource final : public SampleSource {
 public:
     /// Bytes asked of the descriptor per read.
@@ -41,11 +42,13 @@ public:
     StdinSource(const StdinSource&) = delete;
     StdinSource& operator=(const StdinSource&) = delete;
 
-    /// The oldest queued sample, in g. Live mode: none when nothing is queued. Lossless mode: waits
-    /// until a sample is queued, and gives none only at the end of the input.
+    /// The oldest queued sample, in g; none when nothing is queued.
     std::optional<Acceleration> nextSample(double now) override;
     /// True once the input has ended and every sample read has been taken.
     bool isExhausted() const override;
+    /// Lossless mode: nothing is queued yet, but the input goes on.
+    bool awaitsInput() const override;
+    int readyFd() const override { return ready_.get(); }
     /// "stdin".
     std::string description() const override { return "stdin"; }
     /// Says on stderr how many lines were malformed, how many samples were dropped and whether reading
@@ -68,6 +71,8 @@ private:
     bool push(const Acceleration& sample);
     // Marks the end of the input, with the errno of a failed read or 0.
     void endInput(int error);
+    // Makes readyFd() readable.
+    void signalReady();
 
     const int fd_;
     const SampleUnits units_;
@@ -76,7 +81,6 @@ private:
 
     // Shared by both threads: the queue, a ring of capacity() samples, and what the reader found.
     mutable std::mutex mutex_;
-    std::condition_variable sampleQueued_; // the main thread waits for a sample (lossless mode)
     std::condition_variable roomMade_;     // the reader waits for room (lossless mode)
     std::vector<Acceleration> queue_;
     std::size_t head_ = 0;  // the oldest queued sample
@@ -90,9 +94,10 @@ private:
     std::uint64_t dropped_ = 0;
 
     bool finished_ = false; // main thread only
-    // Written by the destructor to wake a reader waiting in poll(). Declared before the thread, so that
-    // it outlives it.
+    // Written by the destructor to wake a reader waiting in poll(), and by the reader when a sample
+    // or the end of input comes to an empty queue. Declared before the thread, so they outlive it.
     OwnedFd wake_;
+    OwnedFd ready_;
     std::thread reader_;
 };
 
