@@ -5,7 +5,6 @@
 #include <SDL.h>
 #include <cairo.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +28,10 @@ constexpr int kFitNumerator = 9;
 constexpr int kFitDenominator = 10;
 // An infinite wait is cut to this, in milliseconds (about eleven days); the caller loops anyway.
 constexpr double kLongestWaitMilliseconds = 1.0e9;
+// Descriptors watched beside the window system's input: a signal's, a sample reader's.
+constexpr std::size_t kMaxWatched = 4;
+// Drivers whose wait cannot watch descriptors (Wayland, KMS/DRM) are woken this often to look.
+constexpr int kDescriptorLookMilliseconds = 250;
 
 [[noreturn]] void throwSdlError(const std::string& what) {
     throw std::runtime_error(what + ": " + SDL_GetError());
@@ -149,7 +152,7 @@ static SdlVideoGuard startVideo(int scale, bool fullscreen) {
 }
 
 SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
-    : video_(startVideo(scale, fullscreen)), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    : video_(startVideo(scale, fullscreen)) {
     const int width = static_cast<int>(kPointSize.width) * scale;
     const int height = static_cast<int>(kPointSize.height) * scale;
     pictureWidth_ = width;
@@ -176,9 +179,6 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     } else {
         SDL_EnableScreenSaver();
     }
-
-    const Uint32 registered = SDL_RegisterEvents(1);
-    wakeEventType_ = registered == std::numeric_limits<Uint32>::max() ? static_cast<Uint32>(SDL_USEREVENT) : registered;
 }
 
 SdlWindow::~SdlWindow() = default;
@@ -409,7 +409,27 @@ void SdlWindow::presentWithRenderer(const unsigned char* data, int width, int he
     SDL_RenderPresent(renderer_.get());
 }
 
-std::vector<InputEvent> SdlWindow::waitEvents(double timeoutSeconds) {
+namespace {
+
+// True when one of `descriptors` is readable or hung up within `milliseconds` (0: only looks).
+// `extra` is watched too, on X the display connection; its readiness is not reported.
+bool anyReady(std::span<const int> descriptors, int extra, int milliseconds) {
+    std::array<pollfd, kMaxWatched + 1> watched{};
+    std::size_t count = 0;
+    for (const int fd : descriptors.first(std::min(descriptors.size(), kMaxWatched))) {
+        watched[count++] = {fd, POLLIN, 0};
+    }
+    watched[count] = {extra, POLLIN, 0};
+    if (::poll(watched.data(), count + 1, milliseconds) <= 0) {
+        return false; // time is up, or a signal came: the caller looks at both
+    }
+    return std::any_of(watched.begin(), watched.begin() + static_cast<std::ptrdiff_t>(count),
+                       [](const pollfd& p) { return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0; });
+}
+
+} // namespace
+
+std::vector<InputEvent> SdlWindow::waitEvents(double timeoutSeconds, std::span<const int> descriptors) {
     double milliseconds = std::ceil(timeoutSeconds * 1000.0);
     if (!(milliseconds > 0.0)) {
         milliseconds = 0.0; // negative or NaN: only look
@@ -418,59 +438,31 @@ std::vector<InputEvent> SdlWindow::waitEvents(double timeoutSeconds) {
     const Uint64 deadline = SDL_GetTicks64() + static_cast<Uint64>(milliseconds);
 
     std::vector<InputEvent> out;
-    bool woken = false;
     SDL_Event event;
-    if (x11Fd_ >= 0 && wakeFd_.get() >= 0) {
-        for (;;) {
-            while (SDL_PollEvent(&event) == 1) {
-                translate(event, out, woken);
-            }
-            const Uint64 now = SDL_GetTicks64();
-            if (!out.empty() || woken || now >= deadline) {
-                break;
-            }
-            std::array<pollfd, 2> ready{{{x11Fd_, POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}}};
-            if (::poll(ready.data(), ready.size(), static_cast<int>(deadline - now)) > 0 && (ready[1].revents & POLLIN)) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const ssize_t read = ::read(wakeFd_.get(), &count, sizeof count);
-            }
-        }
-        return out;
-    }
     for (;;) {
-        const Uint64 now = SDL_GetTicks64();
-        const int remaining = now < deadline ? static_cast<int>(deadline - now) : 0;
-        const bool got = remaining > 0 ? SDL_WaitEventTimeout(&event, remaining) == 1 : SDL_PollEvent(&event) == 1;
-        if (!got) {
-            break; // time is up
-        }
-        translate(event, out, woken);
         while (SDL_PollEvent(&event) == 1) {
-            translate(event, out, woken);
+            translate(event, out);
         }
+        const Uint64 now = SDL_GetTicks64();
         // Events we ignore (the pointer hovering, the window moving) must not cut the wait short,
         // or an idle recorder would spin at the rate the mouse moves.
-        if (!out.empty() || woken) {
-            break;
+        if (!out.empty() || now >= deadline || anyReady(descriptors, -1, 0)) {
+            return out;
         }
-    }
-    return out;
-}
-
-void SdlWindow::wake() {
-    // A sample source calls this at its own rate; one queued wake-up is enough for the waiter.
-    if (wakePending_.exchange(true)) {
-        return;
-    }
-    SDL_Event event{};
-    event.type = wakeEventType_;
-    if (SDL_PushEvent(&event) != 1) {
-        wakePending_.store(false); // the queue refused it; let a later call try again
-        return;
-    }
-    if (wakeFd_.get() >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
+        const int remaining = static_cast<int>(deadline - now);
+        if (x11Fd_ >= 0) {
+            // On X the wait is a poll on the display connection rather than SDL's own wait: SDL
+            // ends that wait by sending its window a message over a second connection, which the
+            // server can take after the window was closed over the first as the program quits,
+            // and Xlib answers that error by ending the program with status 1.
+            if (anyReady(descriptors, x11Fd_, remaining)) {
+                return out;
+            }
+        } else if (SDL_WaitEventTimeout(&event, descriptors.empty()
+                                                    ? remaining
+                                                    : std::min(remaining, kDescriptorLookMilliseconds)) == 1) {
+            translate(event, out);
+        }
     }
 }
 
@@ -511,14 +503,7 @@ void SdlWindow::followPress(InputEvent::Kind kind, Point pixel, std::vector<Inpu
     }
 }
 
-void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out, bool& woken) {
-    if (event.type == wakeEventType_) {
-        // A wake() that finds the flag still set before this store skips its push; nothing is lost,
-        // as this wait returns now and the caller looks at whatever that wake() announced.
-        wakePending_.store(false);
-        woken = true;
-        return;
-    }
+void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out) {
     switch (event.type) {
     case SDL_QUIT:
         appendOnce(out, {InputEvent::Kind::Quit, {}, InputEvent::Key::None});

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/backend/InputEvent.h"
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Geometry.h"
-#include "platform/services/OwnedFd.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,26 +23,6 @@ struct SDL_Surface;
 union SDL_Event;
 
 namespace platform {
-
-/// One input event, already in window points.
-struct InputEvent {
-    enum class Kind {
-        Press,   ///< Left button or first finger went down on the picture.
-        Move,    ///< The pressing pointer moved; the point is clamped to the picture.
-        Release, ///< The pressing pointer went up; the point is clamped to the picture.
-        Cancel,  ///< The press ended without a release (the window lost focus or was hidden).
-        Key,     ///< One of the keys below was pressed; `point` is unused.
-        Quit,    ///< The window was closed, or Ctrl+Q (then `key` is Key::CtrlQ).
-        Expose,  ///< The window needs its last picture presented again.
-    };
-    enum class Key { None, Space, S, Return, CtrlQ, CtrlS };
-
-    Kind kind = Kind::Expose;
-    Point point;
-    Key key = Key::None;
-
-    friend bool operator==(const InputEvent&, const InputEvent&) = default;
-};
 
 /// SDL's destroy functions as unique_ptr deleters: the one place an SDL handle is released.
 struct SdlDeleter {
@@ -143,12 +123,11 @@ public:
     cairo_surface_t* frameSurface();
 
     /// Waits up to `timeoutSeconds` (0: only looks) for input and returns what arrived, in order.
-    /// Returns early, possibly with nothing, when wake() was called. The thread sleeps meanwhile.
-    std::vector<InputEvent> waitEvents(double timeoutSeconds);
-
-    /// Makes a waitEvents() on another thread return soon. Safe from any thread while the window
-    /// exists; many calls before the waiter runs count as one.
-    void wake();
+    /// Returns early, possibly with nothing, when one of `descriptors` is readable or hung up (they
+    /// are not read here; a negative one is passed over). The thread sleeps meanwhile. On X the
+    /// display connection is watched with them; other drivers look at them at least four times a
+    /// second.
+    std::vector<InputEvent> waitEvents(double timeoutSeconds, std::span<const int> descriptors = {});
 
 private:
     enum class PressSource { None, Mouse, Finger };
@@ -159,8 +138,8 @@ private:
     /// The size in pixels of what is presented into: the window's pixels or the renderer's output.
     void outputSize(int& width, int& height) const;
 
-    /// Adds what `event` means to `out`; sets `woken` for our wake-up event.
-    void translate(const SDL_Event& event, std::vector<InputEvent>& out, bool& woken);
+    /// Adds what `event` means to `out`.
+    void translate(const SDL_Event& event, std::vector<InputEvent>& out);
     void press(Point pixel, std::vector<InputEvent>& out, PressSource source);
     /// A Move or the Release ending the press, at `pixel` clamped to the picture.
     void followPress(InputEvent::Kind kind, Point pixel, std::vector<InputEvent>& out);
@@ -184,9 +163,6 @@ private:
     int textureHeight_ = 0;
 
     int x11Fd_ = -1;  ///< The X display connection, owned by SDL; -1 on other drivers.
-    OwnedFd wakeFd_;  ///< Ends a wait on the X connection when wake() is called.
-    std::uint32_t wakeEventType_ = 0;
-    std::atomic<bool> wakePending_{false}; ///< A wake-up event is queued and not yet seen.
 
     PressSource pressSource_ = PressSource::None;
     std::int64_t pressTouchId_ = 0;  ///< Touch device and finger holding the press, for fingers.

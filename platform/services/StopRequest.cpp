@@ -1,11 +1,13 @@
 #include "platform/services/StopRequest.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <system_error>
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -58,6 +60,35 @@ int fd() { return stopFd.load(); }
 void request() {
     stopRequested.store(true);
     raiseFd();
+}
+
+bool sleepUntil(std::chrono::steady_clock::time_point deadline, int descriptor) {
+    using Clock = std::chrono::steady_clock;
+    std::array<pollfd, 2> watched{{{fd(), POLLIN, 0}, {descriptor, POLLIN, 0}}};
+    for (;;) {
+        if (requested()) {
+            return true;
+        }
+        timespec timeout{};
+        timespec* limit = nullptr;
+        if (deadline != Clock::time_point::max()) {
+            const Clock::duration left = deadline - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                return false;
+            }
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+            limit = &timeout;
+        }
+        const int ready = ::ppoll(watched.data(), watched.size(), limit, nullptr);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return true; // a descriptor poll() cannot watch: do not sleep on it for ever
+        }
+    }
 }
 
 void resetForTesting() {

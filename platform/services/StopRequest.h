@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 namespace platform {
 
 /// SIGINT and SIGTERM, turned into something every wait can watch.
@@ -26,6 +28,11 @@ void request();
 
 /// Forgets an earlier request, so that tests can ask again; not for the program itself.
 void resetForTesting();
+
+/// Sleeps until `deadline`, or until `descriptor` (-1: none) is readable or hung up, or a stop is
+/// asked for; true when the wait ended before the deadline. The deadline is kept to the
+/// nanosecond, as a sleep's would be; the maximum time point waits for ever.
+bool sleepUntil(std::chrono::steady_clock::time_point deadline, int descriptor = -1);
 
 } // namespace stop
 
