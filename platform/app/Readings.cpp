@@ -1,0 +1,45 @@
+#include "platform/app/Readings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+#include <langinfo.h>
+
+namespace platform {
+
+// SDL converts titles to the locale's character set for older window managers and gives up on
+// characters it cannot show, so the em dash is used only in a UTF-8 locale.
+Readings::Readings() : dash_(std::string_view(nl_langinfo(CODESET)) == "UTF-8" ? "\u2014" : "-") {}
+
+void Readings::sampleDelivered(const DeliveredSample& delivered) {
+    forgetBefore(delivered.time);
+    times_.push_back(delivered.time);
+    if (delivered.deflection) {
+        trace_[next_] = *delivered.deflection;
+        next_ = (next_ + 1) % kTraceLength;
+    }
+}
+
+std::string Readings::title(double now) {
+    forgetBefore(now);
+    float peak = 0.0f;
+    for (const float v : trace_) {
+        if (!std::isnan(v)) {
+            peak = std::max(peak, std::fabs(v));
+        }
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "Trembit %s %zu/s %s peak %.2f", dash_, times_.size(), dash_,
+                  static_cast<double>(peak));
+    return text;
+}
+
+void Readings::forgetBefore(double now) {
+    while (!times_.empty() && times_.front() <= now - 1.0) {
+        times_.pop_front();
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/services/Accelerometer.h"
+
+#include <array>
+#include <cstddef>
+#include <deque>
+#include <string>
+
+namespace platform {
+
+/// What the window's title reports: the rate samples actually arrive at, over the last second, and
+/// the largest deflection on the visible trace (the last 200 values recorded).
+class Readings final : public SampleListener {
+public:
+    static constexpr std::size_t kTraceLength = 200;
+
+    Readings();
+
+    void sampleDelivered(const DeliveredSample& delivered) override;
+
+    /// The title at `now` (seconds on the run's clock), e.g. "Trembit — 40/s — peak 0.68". The
+    /// readings are separated by an em dash where the locale can show one, else by a hyphen.
+    std::string title(double now);
+
+private:
+    // Only the last second of deliveries counts; older ones are dropped as time goes on.
+    void forgetBefore(double now);
+
+    std::deque<double> times_;
+    std::array<float, kTraceLength> trace_{};
+    std::size_t next_ = 0;
+    const char* dash_;
+};
+
+} // namespace platform

@@ -1,0 +1,141 @@
+#include "platform/app/RecordFile.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr std::string_view kHeader = "t,x,y,z,deflection\n";
+constexpr int kTimeDigits = 9;
+// Below this many seconds nine digits keep a thousandth of a second, finer than any update interval.
+constexpr double kTimeDigitsHold = 1.0e6;
+constexpr int kSampleDigits = 17;
+constexpr int kDeflectionDigits = 9;
+
+// `value` as printf's "%.<digits>g" writes it, appended to `out`.
+char* put(char* out, char* end, double value, int digits) {
+    return std::to_chars(out, end, value, std::chars_format::general, digits).ptr;
+}
+
+// Past 10^6 s a tick's time keeps three decimals, like the times before it.
+int timeDigits(double t) {
+    if (!(t >= kTimeDigitsHold) || !std::isfinite(t)) {
+        return kTimeDigits;
+    }
+    return static_cast<int>(std::floor(std::log10(t))) + 1 + 3;
+}
+
+} // namespace
+
+RecordFile::RecordFile(std::filesystem::path path, Flushing flushing)
+    : path_(std::move(path)), flushing_(flushing),
+      fd_(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+    if (fd_.get() < 0) {
+        throw std::runtime_error("cannot write the record file " + path_.string() + ": " + std::strerror(errno));
+    }
+    buffer_.reserve(kBufferBytes + kLongestRow);
+    buffer_ = kHeader;
+    flush();
+}
+
+void RecordFile::checkWritable(const std::filesystem::path& path) {
+    struct stat status {};
+    int error = 0;
+    if (::stat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            error = EISDIR;
+        } else if (::access(path.c_str(), W_OK) != 0) {
+            error = errno;
+        }
+    } else if (errno != ENOENT) {
+        error = errno;
+    } else {
+        const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+        if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+            error = errno;
+        }
+    }
+    if (error != 0) {
+        throw std::runtime_error("cannot write the record file " + path.string() + ": " + std::strerror(error));
+    }
+}
+
+std::string RecordFile::row(const DeliveredSample& delivered) {
+    char text[kLongestRow];
+    char* const end = text + sizeof text;
+    char* p = put(text, end, delivered.time, timeDigits(delivered.time));
+    for (const double v : {delivered.sample.x, delivered.sample.y, delivered.sample.z}) {
+        *p++ = ',';
+        p = put(p, end, v, kSampleDigits);
+    }
+    *p++ = ',';
+    if (delivered.deflection) {
+        p = put(p, end, static_cast<double>(*delivered.deflection), kDeflectionDigits);
+    }
+    *p++ = '\n';
+    return std::string(text, p);
+}
+
+void RecordFile::sampleDelivered(const DeliveredSample& delivered) {
+    if (failed_ || closed_) {
+        return;
+    }
+    buffer_ += row(delivered);
+    if (flushing_ == Flushing::EveryRow || buffer_.size() >= kBufferBytes) {
+        flush();
+    }
+}
+
+void RecordFile::flush() {
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::write(fd_.get(), buffer_.data() + done, buffer_.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            // Whole rows only: whatever of a row reached the file goes again.
+            const std::size_t lastBreak = buffer_.find_last_of('\n', done == 0 ? std::string::npos : done - 1);
+            const std::size_t whole = done == 0 || lastBreak == std::string::npos ? 0 : lastBreak + 1;
+            if (whole != done) {
+                [[maybe_unused]] const int cut = ::ftruncate(fd_.get(), static_cast<off_t>(written_ + whole));
+            }
+            written_ += whole;
+            std::fprintf(stderr, "trembit: cannot write the record file %s: %s; recording to it stopped\n",
+                         path_.c_str(), std::strerror(error));
+            failed_ = true;
+            buffer_.clear();
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    written_ += done;
+    buffer_.clear();
+}
+
+bool RecordFile::finish() {
+    if (!closed_) {
+        if (!failed_) {
+            flush();
+        }
+        closed_ = true;
+        if (::close(fd_.release()) != 0 && !failed_) {
+            std::fprintf(stderr, "trembit: cannot write the record file %s: %s\n", path_.c_str(),
+                         std::strerror(errno));
+            failed_ = true;
+        }
+    }
+    return !failed_;
+}
+
+} // namespace platform

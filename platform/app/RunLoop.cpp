@@ -1,0 +1,251 @@
+#include "platform/app/RunLoop.h"
+
+#include "platform/app/Application.h"
+#include "platform/app/ApplicationDelegate.h"
+#include "platform/app/JsonWriter.h"
+#include "platform/backend/Backend.h"
+#include "platform/services/StopRequest.h"
+#include "platform/ui/Window.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+constexpr Size kWindowSize{320.0f, 480.0f};
+constexpr double kFrameInterval = 1.0 / 60.0;
+constexpr double kIdleTickBatch = 0.25;
+constexpr double kForever = Backend::kForever;
+
+void writeTextFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+} // namespace
+
+RunLoop::RunLoop(Backend& backend, Application& application, Window& window, ApplicationDelegate& delegate,
+                 const Pointer::Objects& objects)
+    : backend_(backend), application_(application), window_(window), delegate_(delegate),
+      accelerometer_(Accelerometer::sharedAccelerometer()), compositor_(kWindowSize, backend.scale()),
+      router_(window), pointer_(window, router_, objects), endTime_(kForever), lastDisplay_(-kForever) {
+    accelerometer_.addListener(*this);
+    accelerometer_.addListener(readings_);
+    backend_.setTitleSource([this](double now) { return readings_.title(now); });
+}
+
+RunLoop::~RunLoop() {
+    accelerometer_.removeListener(*this);
+    accelerometer_.removeListener(readings_);
+    if (record_) {
+        accelerometer_.removeListener(*record_);
+    }
+    backend_.setTitleSource(nullptr);
+}
+
+void RunLoop::setScript(std::vector<ScriptStep> steps, std::string name) {
+    RunOutputs& outputs = *this;
+    script_.emplace(std::move(steps), std::move(name), pointer_, outputs);
+}
+
+void RunLoop::record(const std::filesystem::path& path) {
+    record_.emplace(path, backend_.realTime() ? RecordFile::Flushing::EveryRow : RecordFile::Flushing::WhenFull);
+    accelerometer_.addListener(*record_);
+}
+
+double RunLoop::now() const { return backend_.clock().now(); }
+
+void RunLoop::sampleDelivered(const DeliveredSample& delivered) {
+    lastDelivery_ = delivered.time;
+    recordedSinceWake_ = recordedSinceWake_ || delivered.deflection.has_value();
+}
+
+void RunLoop::run(std::optional<double> duration) {
+    backend_.startClock();
+    accelerometer_.start(now());
+    endTime_ = duration.value_or(kForever);
+
+    while (!quit_ && !stop::requested()) {
+        const int awaited = accelerometer_.awaitedFd(now());
+        const std::vector<InputEvent> events = backend_.wait(awaited >= 0 ? kForever : nextEventTime(), awaited);
+        if (stop::requested() || now() >= endTime_) {
+            break;
+        }
+        const std::uint64_t delivered = accelerometer_.deliveredCount();
+        recordedSinceWake_ = false;
+        accelerometer_.deliverDueSamples(now());
+        if (accelerometer_.deliveredCount() != delivered) {
+            idle_ = !recordedSinceWake_;
+            lastTickWake_ = now();
+        }
+        const SampleSource* source = accelerometer_.source();
+        if (backend_.endsWithInput() && source != nullptr && source->isExhausted()) {
+            endTime_ = std::min(endTime_, (lastDelivery_ >= 0.0 ? lastDelivery_ : now()) +
+                                              accelerometer_.updateInterval());
+        }
+        application_.animator().advance();
+        handle(events);
+        const ScriptRunner::Progress script = script_ ? script_->run(now()) : ScriptRunner::Progress::Waiting;
+        quit_ = quit_ || script == ScriptRunner::Progress::Over;
+        if (!events.empty() || script == ScriptRunner::Progress::Acted) {
+            idle_ = false; // a press may resume recording: be on time for the next sample
+        }
+        display();
+    }
+}
+
+double RunLoop::nextEventTime() const {
+    const double t = now();
+    double next = endTime_;
+    if (const std::optional<double> tick = accelerometer_.nextTickTime()) {
+        const bool batched = backend_.realTime() && idle_;
+        next = std::min(next, batched ? std::max(*tick, lastTickWake_ + kIdleTickBatch) : *tick);
+    }
+    if (script_) {
+        if (const std::optional<double> step = script_->nextTime(t)) {
+            next = std::min(next, *step);
+        }
+    }
+    // Frames follow the animations on every clock, so a page turn ends on time; other changes are
+    // shown only where someone can watch.
+    if (application_.animator().nextFrameTime() || (backend_.realTime() && window_.hasChanges())) {
+        next = std::min(next, std::max(t, lastDisplay_ + kFrameInterval));
+    }
+    return next;
+}
+
+void RunLoop::handle(const std::vector<InputEvent>& events) {
+    for (const InputEvent& event : events) {
+        switch (event.kind) {
+        case InputEvent::Kind::Press:
+            router_.press(event.point);
+            break;
+        case InputEvent::Kind::Move:
+            router_.move(event.point);
+            break;
+        case InputEvent::Kind::Release:
+            router_.release(event.point);
+            break;
+        case InputEvent::Kind::Cancel:
+            router_.cancel();
+            break;
+        case InputEvent::Kind::Quit:
+            quit_ = true;
+            break;
+        case InputEvent::Kind::Expose:
+            // Composed again, not only shown again: after a resize the window's pixels are new.
+            if (lastDisplay_ > -kForever) {
+                render();
+                backend_.present();
+            }
+            break;
+        case InputEvent::Kind::Key:
+            switch (event.key) {
+            case InputEvent::Key::Space:
+                pointer_.tapButton("run");
+                break;
+            case InputEvent::Key::S:
+                pointer_.tapButton("settings");
+                break;
+            case InputEvent::Key::Return:
+                pointer_.tapDoneButton();
+                break;
+            case InputEvent::Key::CtrlS:
+                saveWindowPicture();
+                break;
+            case InputEvent::Key::CtrlQ:
+                quit_ = true;
+                break;
+            case InputEvent::Key::None:
+                break;
+            }
+            break;
+        }
+    }
+}
+
+void RunLoop::saveWindowPicture() {
+    const std::time_t t = std::time(nullptr);
+    char name[64];
+    std::strftime(name, sizeof name, "trembit-%Y%m%d-%H%M%S.png", std::localtime(&t));
+    if (const std::optional<std::string> problem = writeScreenshot(name)) {
+        std::fprintf(stderr, "trembit: %s\n", problem->c_str());
+    } else {
+        std::fprintf(stderr, "trembit: saved %s\n", std::filesystem::absolute(name).c_str());
+    }
+}
+
+void RunLoop::render() {
+    cairo_surface_t* frame = backend_.frameSurface();
+    if (!compositor_.hasTarget() || frame != compositor_.surface()) {
+        compositor_.setTarget(CairoSurfacePtr(cairo_surface_reference(frame)));
+    }
+    compositor_.render(window_, &application_.animator());
+    lastDisplay_ = now();
+}
+
+void RunLoop::display() {
+    const double t = now();
+    if (t < lastDisplay_ + kFrameInterval) {
+        return;
+    }
+    if (backend_.realTime() && window_.hasChanges()) {
+        render();
+        backend_.present();
+    } else if (application_.animator().nextFrameTime()) {
+        lastDisplay_ = t; // the page turn advances without pictures nobody sees
+    }
+}
+
+std::optional<std::string> RunLoop::writeScreenshot(const std::filesystem::path& path) {
+    try {
+        render();
+        compositor_.writePng(path);
+        return std::nullopt;
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+}
+
+std::optional<std::string> RunLoop::writeState(const std::filesystem::path& path) {
+    JsonWriter json;
+    json.beginObject();
+    delegate_.writeState(json);
+    json.endObject();
+    try {
+        writeTextFile(path, json.str() + "\n");
+        return std::nullopt;
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+}
+
+int RunLoop::finish(const std::optional<std::filesystem::path>& screenshot,
+                    const std::optional<std::filesystem::path>& dumpState) {
+    if (SampleSource* source = accelerometer_.source()) {
+        source->finish();
+    }
+    bool written = !record_ || record_->finish();
+    written = (!script_ || script_->succeeded()) && written;
+    for (const auto& [path, write] : {std::pair{screenshot, &RunLoop::writeScreenshot},
+                                      std::pair{dumpState, &RunLoop::writeState}}) {
+        if (path) {
+            if (const std::optional<std::string> problem = (this->*write)(*path)) {
+                std::fprintf(stderr, "trembit: %s\n", problem->c_str());
+                written = false;
+            }
+        }
+    }
+    return written ? 0 : 1;
+}
+
+} // namespace platform
