@@ -229,6 +229,8 @@ TEST(EndToEndTest, RecordedDeflectionsMatchTheHandlerToTheBit) {
         EXPECT_EQ(std::bit_cast<std::uint32_t>(std::stof(recorded[i].deflection)), std::bit_cast<std::uint32_t>(expected))
             << "sample " << i << ": " << recorded[i].deflection << " vs " << expected;
         EXPECT_DOUBLE_EQ(recorded[i].t, 0.005 * static_cast<double>(i + 1));
+        EXPECT_TRUE(recorded[i].x == input[i].x && recorded[i].y == input[i].y && recorded[i].z == input[i].z)
+            << "sample " << i << ": the columns hold x, y and z as given, exactly";
     }
 }
 
