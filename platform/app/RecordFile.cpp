@@ -71,8 +71,12 @@ void RecordFile::checkWritable(const std::filesystem::path& path) {
 
 std::string RecordFile::row(const DeliveredSample& delivered) {
     char text[kLongestRow];
-    char* const end = text + sizeof text;
-    char* p = put(text, end, delivered.time, timeDigits(delivered.time));
+    return std::string(text, formatRow(delivered, text));
+}
+
+char* RecordFile::formatRow(const DeliveredSample& delivered, char* out) {
+    char* const end = out + kLongestRow;
+    char* p = put(out, end, delivered.time, timeDigits(delivered.time));
     for (const double v : {delivered.sample.x, delivered.sample.y, delivered.sample.z}) {
         *p++ = ',';
         p = put(p, end, v, kSampleDigits);
@@ -82,14 +86,16 @@ std::string RecordFile::row(const DeliveredSample& delivered) {
         p = put(p, end, static_cast<double>(*delivered.deflection), kDeflectionDigits);
     }
     *p++ = '\n';
-    return std::string(text, p);
+    return p;
 }
 
 void RecordFile::sampleDelivered(const DeliveredSample& delivered) {
     if (failed_ || closed_) {
         return;
     }
-    buffer_ += row(delivered);
+    const std::size_t used = buffer_.size();
+    buffer_.resize(used + kLongestRow);
+    buffer_.resize(static_cast<std::size_t>(formatRow(delivered, buffer_.data() + used) - buffer_.data()));
     if (flushing_ == Flushing::EveryRow || buffer_.size() >= kBufferBytes) {
         flush();
     }

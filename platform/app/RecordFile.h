@@ -45,6 +45,9 @@ private:
     // The longest row: five numbers of at most 24 characters, their commas and the line break.
     static constexpr std::size_t kLongestRow = 5 * 24 + 5;
 
+    /// Writes one row's text at `out`, which has room for kLongestRow; returns its end.
+    static char* formatRow(const DeliveredSample& delivered, char* out);
+
     /// Writes the buffer out; on failure says so, cuts the file back to its last whole row and
     /// stops recording.
     void flush();
