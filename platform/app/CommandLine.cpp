@@ -157,4 +157,12 @@ Exit status: 0 on success, 2 for a bad option, a missing file or a bad interface
 )";
 }
 
+std::string versionText() {
+    return "trembit " TREMBIT_VERSION "\n"
+           "Copyright (C) 2026 The Trembit developers\n"
+           "License MIT: <https://opensource.org/license/mit>\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
 } // namespace platform
