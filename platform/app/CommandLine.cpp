@@ -8,7 +8,12 @@ namespace platform {
 
 namespace {
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+// Built by appending: GCC 12 at -O3 warns wrongly (-Wrestrict) of an overlap in "'" + string.
+std::string quoted(std::string_view text) {
+    std::string out(1, '\'');
+    out.append(text).push_back('\'');
+    return out;
+}
 
 double parseSeconds(std::string_view option, std::string_view text) {
     double value = 0.0;
@@ -30,8 +35,30 @@ int parseScale(std::string_view text) {
 
 Options parseCommandLine(const std::vector<std::string_view>& arguments) {
     Options options;
+    // A source named by --source or by a FILE argument (a file manager's "open with"); one only.
+    std::optional<std::string> sourceGiven;
+    const auto setSource = [&](std::string how, std::string source) {
+        if (sourceGiven) {
+            throw std::invalid_argument(*sourceGiven + " and " + how + " both name a source; give one");
+        }
+        sourceGiven = how;
+        options.source = std::move(source);
+    };
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view arg = arguments[i];
+        if (optionsEnded || arg == "-" || !arg.starts_with("-")) {
+            if (arg.empty()) {
+                throw std::invalid_argument("a FILE argument needs a file name");
+            }
+            // "-" is standard input, as for cat; a file manager always passes a whole path.
+            setSource("the file " + quoted(arg), arg == "-" ? "stdin" : "file:" + std::string(arg));
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         std::optional<std::string_view> inlineValue;
         if (arg.starts_with("--")) {
             if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
@@ -63,7 +90,7 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
         };
 
         if (arg == "--source") {
-            options.source = std::string(value());
+            setSource("--source", std::string(value()));
         } else if (arg == "--units") {
             options.units = std::string(value());
             if (options.units != "g" && options.units != "ms2") {
@@ -111,8 +138,9 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
 }
 
 std::string usageText() {
-    return R"(Usage: trembit [OPTION]...
+    return R"(Usage: trembit [OPTION]... [FILE]
 A strip-chart recorder for the vibrations of this machine's accelerometer.
+FILE replays a recording, as --source file:FILE does ('-' reads standard input).
 
 Options:
   --source SOURCE     where samples come from:
@@ -125,10 +153,12 @@ Options:
                                     access to its device (the distribution's udev rules)
                         stdin, -    CSV lines "x,y,z" on standard input, e.g. from nc
                         file:PATH   replay a CSV of samples "x,y,z", one per line
-                                    ('#' comments and blank lines skipped)
+                                    ('#' comments and blank lines skipped), or a
+                                    file written by --record
                         sim         a built-in simulation (the device at rest, with taps
                                     and bursts of vibration; the same every run)
-  --units g|ms2       units of file and stdin samples: g (default) or m/s^2
+  --units g|ms2       units of file and stdin samples: g (default) or m/s^2 (a
+                      file written by --record is in g)
   --list-sources      list the sources this machine has and exit
   --sysfs-root DIR    look for IIO devices under DIR instead of /sys
   --headless          no window: an offscreen surface on a virtual clock

@@ -40,7 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCommandLine{{"--headless=yes"}, "takes no value"},
                     BadCommandLine{{"--record", ""}, "needs a file name"},
                     BadCommandLine{{"--units", "kg"}, "--units takes g or ms2, not 'kg'"},
-                    BadCommandLine{{"--headless", "--fullscreen"}, "--fullscreen needs a window"}));
+                    BadCommandLine{{"--headless", "--fullscreen"}, "--fullscreen needs a window"},
+                    BadCommandLine{{"a.csv", "--source", "sim"}, "the file 'a.csv' and --source both name"},
+                    BadCommandLine{{"a.csv", "b.csv"}, "both name a source"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const platform::Options o =
@@ -48,7 +50,7 @@ TEST(CommandLineTest, ReadsEveryOption) {
                           "--script", "s.txt", "--record", "r.csv", "--screenshot", "p.png", "--dump-state", "d.json",
                           "--units", "ms2", "--sysfs-root", "/tmp/fake", "--list-sources"});
     EXPECT_EQ(o.source, "file:a.csv");
-    EXPECT_TRUE(o.headless && o.fast);
+    EXPECT_TRUE(o.headless && o.fast && o.listSources);
     EXPECT_EQ(o.duration, 2.5);
     EXPECT_EQ(o.scale, 3);
     EXPECT_EQ(o.script, "s.txt");
@@ -57,21 +59,20 @@ TEST(CommandLineTest, ReadsEveryOption) {
     EXPECT_EQ(o.dumpState, "d.json");
     EXPECT_EQ(o.units, "ms2");
     EXPECT_EQ(o.sysfsRoot, "/tmp/fake");
-    EXPECT_TRUE(o.listSources);
-    EXPECT_EQ(parseCommandLine({}).source, "auto");
+}
+
+TEST(CommandLineTest, AFileArgumentIsTheSource) {
+    const std::pair<std::vector<std::string_view>, const char*> cases[] = {
+        {{}, "auto"}, {{"--headless", "rec.csv"}, "file:rec.csv"}, {{"--", "-r.csv"}, "file:-r.csv"}, {{"-"}, "stdin"}};
+    for (const auto& [arguments, source] : cases) {
+        EXPECT_EQ(parseCommandLine(arguments).source, source);
+    }
 }
 
 TEST(ScriptTest, ReadsEveryVerbAndSkipsComments) {
-    const std::vector<ScriptStep> steps = parseScript("# demo\n"
-                                                      "wait 1.5\n"
-                                                      "\n"
-                                                      "tap run   # pause\r\n"
-                                                      "tap settings\n"
-                                                      "select axis 2\n"
-                                                      "click 10 20.5\n"
-                                                      "screenshot a.png\n"
-                                                      "dump-state s.json\n"
-                                                      "quit",
+    const std::vector<ScriptStep> steps = parseScript("# demo\nwait 1.5\n\ntap run   # pause\r\ntap settings\n"
+                                                      "select axis 2\nclick 10 20.5\nscreenshot a.png\n"
+                                                      "dump-state s.json\nquit",
                                                       "demo");
     ASSERT_EQ(steps.size(), 8u);
     EXPECT_EQ(steps[0].verb, ScriptStep::Verb::Wait);
