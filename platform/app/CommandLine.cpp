@@ -35,14 +35,14 @@ int parseScale(std::string_view text) {
 
 Options parseCommandLine(const std::vector<std::string_view>& arguments) {
     Options options;
-    // A source named by --source or by a FILE argument (a file manager's "open with"); one only.
-    std::optional<std::string> sourceGiven;
-    const auto setSource = [&](std::string how, std::string source) {
-        if (sourceGiven) {
-            throw std::invalid_argument(*sourceGiven + " and " + how + " both name a source; give one");
+    // A FILE argument (a file manager's "open with") names the source too, so it comes alone: a
+    // second FILE or a --source beside it is refused. A repeated --source takes the last one.
+    std::optional<std::string_view> file;
+    bool sourceOption = false;
+    const auto refuseTwoSources = [&]() {
+        if (file && sourceOption) {
+            throw std::invalid_argument("the file " + quoted(*file) + " and --source both name a source; give one");
         }
-        sourceGiven = how;
-        options.source = std::move(source);
     };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -51,8 +51,14 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
             if (arg.empty()) {
                 throw std::invalid_argument("a FILE argument needs a file name");
             }
+            if (file) {
+                throw std::invalid_argument("the files " + quoted(*file) + " and " + quoted(arg) +
+                                            " both name a source; give one");
+            }
+            file = arg;
+            refuseTwoSources();
             // "-" is standard input, as for cat; a file manager always passes a whole path.
-            setSource("the file " + quoted(arg), arg == "-" ? "stdin" : "file:" + std::string(arg));
+            options.source = arg == "-" ? "stdin" : "file:" + std::string(arg);
             continue;
         }
         if (arg == "--") {
@@ -90,7 +96,9 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
         };
 
         if (arg == "--source") {
-            setSource("--source", std::string(value()));
+            options.source = std::string(value());
+            sourceOption = true;
+            refuseTwoSources();
         } else if (arg == "--units") {
             options.units = std::string(value());
             if (options.units != "g" && options.units != "ms2") {
