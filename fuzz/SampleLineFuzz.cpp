@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the sample-line reader, whole and split into lines as a sample file would
-// be. A line that reads as a sample must hold three finite numbers, and must read the same once
-// written back out.
+// be, as plain samples and as a recording's rows. A line that reads as a sample must hold three
+// finite numbers, and must read the same once written back out.
 #include "platform/services/SampleLine.h"
 
 #include <cmath>
@@ -11,12 +11,15 @@
 
 namespace {
 
-void check(std::string_view line) {
+void check(std::string_view line, platform::SampleLineLayout layout) {
+    const bool record = layout == platform::SampleLineLayout::Record;
     platform::Acceleration sample{7.0, 7.0, 7.0};
-    const platform::SampleLineKind kind = platform::classifySampleLine(line, sample);
-    const std::optional<platform::Acceleration> parsed = platform::parseSampleLine(line);
-    if (parsed.has_value() != (kind == platform::SampleLineKind::Sample)) {
-        __builtin_trap();
+    const platform::SampleLineKind kind = platform::classifySampleLine(line, sample, layout);
+    if (!record) {
+        const std::optional<platform::Acceleration> parsed = platform::parseSampleLine(line);
+        if (parsed.has_value() != (kind == platform::SampleLineKind::Sample)) {
+            __builtin_trap();
+        }
     }
     if (kind != platform::SampleLineKind::Sample) {
         if (sample.x != 7.0 || sample.y != 7.0 || sample.z != 7.0) {
@@ -28,12 +31,19 @@ void check(std::string_view line) {
         __builtin_trap();
     }
     char text[128];
-    const int length = std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g", sample.x, sample.y, sample.z);
-    const std::optional<platform::Acceleration> reread =
-        platform::parseSampleLine(std::string_view(text, static_cast<std::size_t>(length)));
-    if (!reread || reread->x != sample.x || reread->y != sample.y || reread->z != sample.z) {
+    const int length = std::snprintf(text, sizeof text, record ? "0,%.17g,%.17g,%.17g," : "%.17g,%.17g,%.17g",
+                                     sample.x, sample.y, sample.z);
+    platform::Acceleration reread{};
+    if (platform::classifySampleLine(std::string_view(text, static_cast<std::size_t>(length)), reread, layout) !=
+            platform::SampleLineKind::Sample ||
+        reread.x != sample.x || reread.y != sample.y || reread.z != sample.z) {
         __builtin_trap();
     }
+}
+
+void check(std::string_view line) {
+    check(line, platform::SampleLineLayout::Plain);
+    check(line, platform::SampleLineLayout::Record);
 }
 
 } // namespace

@@ -187,7 +187,7 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
         return 0;
     }
     if (options.version) {
-        std::printf("trembit %s\n", TREMBIT_VERSION);
+        std::fputs(versionText().c_str(), stdout);
         return 0;
     }
     if (options.listSources) {

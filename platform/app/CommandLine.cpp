@@ -8,7 +8,12 @@ namespace platform {
 
 namespace {
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+// Built by appending: GCC 12 at -O3 warns wrongly (-Wrestrict) of an overlap in "'" + string.
+std::string quoted(std::string_view text) {
+    std::string out(1, '\'');
+    out.append(text).push_back('\'');
+    return out;
+}
 
 double parseSeconds(std::string_view option, std::string_view text) {
     double value = 0.0;
@@ -30,8 +35,36 @@ int parseScale(std::string_view text) {
 
 Options parseCommandLine(const std::vector<std::string_view>& arguments) {
     Options options;
+    // A FILE argument (a file manager's "open with") names the source too, so it comes alone: a
+    // second FILE or a --source beside it is refused. A repeated --source takes the last one.
+    std::optional<std::string_view> file;
+    bool sourceOption = false;
+    const auto refuseTwoSources = [&]() {
+        if (file && sourceOption) {
+            throw std::invalid_argument("the file " + quoted(*file) + " and --source both name a source; give one");
+        }
+    };
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view arg = arguments[i];
+        if (optionsEnded || arg == "-" || !arg.starts_with("-")) {
+            if (arg.empty()) {
+                throw std::invalid_argument("a FILE argument needs a file name");
+            }
+            if (file) {
+                throw std::invalid_argument("the files " + quoted(*file) + " and " + quoted(arg) +
+                                            " both name a source; give one");
+            }
+            file = arg;
+            refuseTwoSources();
+            // "-" is standard input, as for cat; a file manager always passes a whole path.
+            options.source = arg == "-" ? "stdin" : "file:" + std::string(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         std::optional<std::string_view> inlineValue;
         if (arg.starts_with("--")) {
             if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
@@ -64,6 +97,8 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
 
         if (arg == "--source") {
             options.source = std::string(value());
+            sourceOption = true;
+            refuseTwoSources();
         } else if (arg == "--units") {
             options.units = std::string(value());
             if (options.units != "g" && options.units != "ms2") {
@@ -111,8 +146,9 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
 }
 
 std::string usageText() {
-    return R"(Usage: trembit [OPTION]...
+    return R"(Usage: trembit [OPTION]... [FILE]
 A strip-chart recorder for the vibrations of this machine's accelerometer.
+FILE replays a recording, as --source file:FILE does ('-' reads standard input).
 
 Options:
   --source SOURCE     where samples come from:
@@ -125,10 +161,12 @@ Options:
                                     access to its device (the distribution's udev rules)
                         stdin, -    CSV lines "x,y,z" on standard input, e.g. from nc
                         file:PATH   replay a CSV of samples "x,y,z", one per line
-                                    ('#' comments and blank lines skipped)
+                                    ('#' comments and blank lines skipped), or a
+                                    file written by --record
                         sim         a built-in simulation (the device at rest, with taps
                                     and bursts of vibration; the same every run)
-  --units g|ms2       units of file and stdin samples: g (default) or m/s^2
+  --units g|ms2       units of file and stdin samples: g (default) or m/s^2 (a
+                      file written by --record is in g)
   --list-sources      list the sources this machine has and exit
   --sysfs-root DIR    look for IIO devices under DIR instead of /sys
   --headless          no window: an offscreen surface on a virtual clock
@@ -155,6 +193,14 @@ settings page shows), Ctrl+S = save a PNG of the window here, Ctrl+Q = quit.
 Settings are kept in $XDG_CONFIG_HOME/trembit/preferences.conf (~/.config/... by default).
 Exit status: 0 on success, 2 for a bad option, a missing file or a bad interface file.
 )";
+}
+
+std::string versionText() {
+    return "trembit " TREMBIT_VERSION "\n"
+           "Copyright (C) 2026 The Trembit developers\n"
+           "License MIT: <https://opensource.org/license/mit>\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
 } // namespace platform

@@ -35,4 +35,7 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments);
 /// The --help text.
 std::string usageText();
 
+/// The --version text: the version, the copyright and the licence.
+std::string versionText();
+
 } // namespace platform

@@ -1,6 +1,8 @@
 #include "platform/backend/SdlWindow.h"
 
 #include "platform/backend/X11Connection.h"
+#include "platform/gfx/Image.h"
+#include "platform/gfx/Resources.h"
 
 #include <SDL.h>
 #include <cairo.h>
@@ -11,6 +13,8 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -103,6 +107,51 @@ Point clampToPicture(Point p) {
     return {std::clamp(p.x, 0.0f, SdlWindow::kPointSize.width), std::clamp(p.y, 0.0f, SdlWindow::kPointSize.height)};
 }
 
+// The size of the icon the window carries for window managers and task bars that show one; they
+// scale it, and 128 pixels stays sharp on a high-density screen.
+constexpr int kWindowIconPixels = 128;
+
+// Gives the window the application's installed icon. Cairo's pixels carry their colour multiplied
+// by alpha, SDL's do not. A window without its icon still works, so a missing file is only said.
+void setWindowIcon(SDL_Window* window) {
+    CairoSurfacePtr pixels;
+    try {
+        pixels = Image::fromPngFile(iconPath(kWindowIconPixels))
+                     ->pixelsForSize(kWindowIconPixels, kWindowIconPixels, 1);
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "trembit: no window icon: %s\n", error.what());
+    }
+    if (!pixels) {
+        return;
+    }
+    cairo_surface_flush(pixels.get());
+    const int width = cairo_image_surface_get_width(pixels.get());
+    const int height = cairo_image_surface_get_height(pixels.get());
+    const int stride = cairo_image_surface_get_stride(pixels.get());
+    const bool opaque = cairo_image_surface_get_format(pixels.get()) != CAIRO_FORMAT_ARGB32;
+    const unsigned char* data = cairo_image_surface_get_data(pixels.get());
+    const SdlSurfacePtr icon(SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888));
+    if (!icon || data == nullptr) {
+        return;
+    }
+    for (int y = 0; y < height; ++y) {
+        const auto* from = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        auto* to = reinterpret_cast<std::uint32_t*>(static_cast<unsigned char*>(icon->pixels) +
+                                                    static_cast<std::ptrdiff_t>(y) * icon->pitch);
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = from[x];
+            const std::uint32_t alpha = opaque ? 255u : pixel >> 24;
+            std::uint32_t straight = alpha << 24;
+            for (int shift = 0; alpha != 0 && shift < 24; shift += 8) {
+                const std::uint32_t channel = (pixel >> shift) & 0xFFu;
+                straight |= std::min(255u, (channel * 255u + alpha / 2u) / alpha) << shift;
+            }
+            to[x] = straight;
+        }
+    }
+    SDL_SetWindowIcon(window, icon.get());
+}
+
 } // namespace
 
 void SdlDeleter::operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
@@ -115,6 +164,10 @@ void SdlWindow::prepareEnvironment() {
     // then parses the locale's half-megabyte table of compose sequences: a sixth of the time to a
     // first frame. With an empty table keys arrive all the same. A table the user names is kept.
     setenv("XCOMPOSEFILE", "/dev/null", 0);
+    // Desktops match a window to its desktop entry by its X11 class or its Wayland app id, both
+    // the entry's id; SDL would otherwise take the executable's name. A class the user sets is kept.
+    setenv("SDL_VIDEO_X11_WMCLASS", TREMBIT_APP_ID, 0);
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", TREMBIT_APP_ID, 0);
 }
 
 SdlVideoGuard::SdlVideoGuard() {
@@ -162,6 +215,7 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     if (!window_) {
         throwSdlError("Cannot open the window");
     }
+    setWindowIcon(window_.get());
     // On X the wait for input is a poll on the display connection rather than SDL's own wait:
     // SDL ends that wait by sending its window a message over a second connection, which the
     // server can take after the window was closed over the first as the program quits, and Xlib

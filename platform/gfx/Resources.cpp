@@ -1,5 +1,6 @@
 #include "platform/gfx/Resources.h"
 
+#include <string>
 #include <system_error>
 
 namespace platform {
@@ -27,5 +28,14 @@ const std::filesystem::path& resourcesDirectory() {
 }
 
 std::filesystem::path resourcePath(std::string_view name) { return resourcesDirectory() / name; }
+
+std::filesystem::path iconPath(int pixels) {
+    const std::string size = std::to_string(pixels);
+    if (resourcesDirectory() == std::filesystem::path(TREMBIT_SOURCE_RESOURCES_DIR)) {
+        return std::filesystem::path(TREMBIT_SOURCE_ICONS_DIR) / ("trembit-" + size + ".png");
+    }
+    return resourcesDirectory().parent_path() / "icons/hicolor" / (size + "x" + size) / "apps" /
+           TREMBIT_APP_ID ".png";
+}
 
 } // namespace platform

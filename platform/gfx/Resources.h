@@ -13,4 +13,8 @@ const std::filesystem::path& resourcesDirectory();
 /// The path of a resource by file name, e.g. "needle.png".
 std::filesystem::path resourcePath(std::string_view name);
 
+/// The application's icon drawn `pixels` square (48, 64, 128 or 256): the one the install tree
+/// gives the desktop (share/icons/hicolor beside share/trembit), else the source tree's data/icons.
+std::filesystem::path iconPath(int pixels);
+
 } // namespace platform

@@ -111,13 +111,17 @@ std::optional<Acceleration> FileSource::nextSample(double) {
         if (lineNumber_ == 1 && text.starts_with(kByteOrderMark)) {
             text.remove_prefix(kByteOrderMark.size());
         }
+        if (lineNumber_ == 1 && !lineTooLong_ && isRecordHeader(text)) {
+            layout_ = SampleLineLayout::Record;
+        }
         Acceleration sample;
         const SampleLineKind kind =
-            lineTooLong_ ? SampleLineKind::Malformed : classifySampleLine(text, sample);
+            lineTooLong_ ? SampleLineKind::Malformed : classifySampleLine(text, sample, layout_);
         line_.clear();
         lineTooLong_ = false;
         if (kind == SampleLineKind::Sample) {
-            return toG(sample, units_);
+            // A recording holds what was delivered, which is always in g.
+            return layout_ == SampleLineLayout::Record ? sample : toG(sample, units_);
         }
         if (kind == SampleLineKind::Malformed) {
             if (malformed_++ == 0) {

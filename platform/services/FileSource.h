@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/services/SampleLine.h"
 #include "platform/services/SampleSource.h"
 #include "platform/services/Units.h"
 
@@ -15,6 +16,8 @@ namespace platform {
 /// Replays a file of recorded samples, one "x,y,z" line (see SampleLine.h) per tick: every
 /// sample line in file order, whatever the times asked for. Blank and comment lines are passed over;
 /// a malformed line is passed over and counted, and finish() tells the user how many there were.
+/// A file whose first line is kRecordHeader was written by --record: its rows' x, y and z are
+/// replayed, in g whatever the units asked for.
 ///
 /// The file is read as a stream through a fixed buffer, and a line is held only up to
 /// kMaxSampleLineBytes, so a huge file or a file with no line breaks takes no more memory than a
@@ -50,6 +53,7 @@ private:
 
     std::filesystem::path file_;
     SampleUnits units_ = SampleUnits::G;
+    SampleLineLayout layout_ = SampleLineLayout::Plain; // Record once the first line is its header
     std::ifstream in_;
     std::vector<char> buffer_;
     std::size_t bufferBegin_ = 0; // unread bytes are buffer_[bufferBegin_, bufferEnd_)

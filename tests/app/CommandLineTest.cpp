@@ -40,15 +40,16 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCommandLine{{"--headless=yes"}, "takes no value"},
                     BadCommandLine{{"--record", ""}, "needs a file name"},
                     BadCommandLine{{"--units", "kg"}, "--units takes g or ms2, not 'kg'"},
-                    BadCommandLine{{"--headless", "--fullscreen"}, "--fullscreen needs a window"}));
+                    BadCommandLine{{"--headless", "--fullscreen"}, "--fullscreen needs a window"},
+                    BadCommandLine{{"--source", "sim", "a.csv"}, "the file 'a.csv' and --source both name"},
+                    BadCommandLine{{"a.csv", "b.csv"}, "the files 'a.csv' and 'b.csv' both name"}));
 
 TEST(CommandLineTest, ReadsEveryOption) {
     const platform::Options o =
         parseCommandLine({"--source", "file:a.csv", "--headless", "--fast", "--duration=2.5", "--scale", "3",
                           "--script", "s.txt", "--record", "r.csv", "--screenshot", "p.png", "--dump-state", "d.json",
                           "--units", "ms2", "--sysfs-root", "/tmp/fake", "--list-sources"});
-    EXPECT_EQ(o.source, "file:a.csv");
-    EXPECT_TRUE(o.headless && o.fast);
+    EXPECT_TRUE(o.headless && o.fast && o.listSources);
     EXPECT_EQ(o.duration, 2.5);
     EXPECT_EQ(o.scale, 3);
     EXPECT_EQ(o.script, "s.txt");
@@ -57,21 +58,19 @@ TEST(CommandLineTest, ReadsEveryOption) {
     EXPECT_EQ(o.dumpState, "d.json");
     EXPECT_EQ(o.units, "ms2");
     EXPECT_EQ(o.sysfsRoot, "/tmp/fake");
-    EXPECT_TRUE(o.listSources);
-    EXPECT_EQ(parseCommandLine({}).source, "auto");
+    // The source by default, by a FILE argument, and by the last of several --source options.
+    const std::pair<std::vector<std::string_view>, const char*> cases[] = {
+        {{}, "auto"}, {{"--headless", "rec.csv"}, "file:rec.csv"}, {{"--", "-r.csv"}, "file:-r.csv"},
+        {{"-"}, "stdin"}, {{"--source=sim", "--source", "iio"}, "iio"}};
+    for (const auto& [arguments, source] : cases) {
+        EXPECT_EQ(parseCommandLine(arguments).source, source);
+    }
 }
 
 TEST(ScriptTest, ReadsEveryVerbAndSkipsComments) {
-    const std::vector<ScriptStep> steps = parseScript("# demo\n"
-                                                      "wait 1.5\n"
-                                                      "\n"
-                                                      "tap run   # pause\r\n"
-                                                      "tap settings\n"
-                                                      "select axis 2\n"
-                                                      "click 10 20.5\n"
-                                                      "screenshot a.png\n"
-                                                      "dump-state s.json\n"
-                                                      "quit",
+    const std::vector<ScriptStep> steps = parseScript("# demo\nwait 1.5\n\ntap run   # pause\r\ntap settings\n"
+                                                      "select axis 2\nclick 10 20.5\nscreenshot a.png\n"
+                                                      "dump-state s.json\nquit",
                                                       "demo");
     ASSERT_EQ(steps.size(), 8u);
     EXPECT_EQ(steps[0].verb, ScriptStep::Verb::Wait);

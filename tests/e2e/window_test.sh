@@ -32,14 +32,13 @@ XDG_CONFIG_HOME="$work/config" "$trembit" --source sim --scale 1 --dump-state "$
   >"$work/out.log" 2>&1 &
 app_pid=$!
 
-window=""
-for _ in $(seq 100); do
-  window=$(xdotool search --class trembit 2>/dev/null | head -n1 || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-[ -n "$window" ] || fail "no window appeared: $(cat "$work/out.log")"
+# The window is found by the class desktops match to its entry, and must carry the entry's icon.
+find_window() { xdotool search --class '^org\.trembit\.Trembit$' 2>/dev/null | head -n1 || true; }
+for _ in $(seq 100); do window=$(find_window); [ -n "$window" ] && break; sleep 0.1; done
+[ -n "$window" ] || fail "no window of class org.trembit.Trembit appeared: $(cat "$work/out.log")"
 sleep 1.5
+icon=$(xprop -id "$window" _NET_WM_ICON) # whole: a pipe closed early would fail it under pipefail
+grep -q 'Icon (128 x 128)' <<<"$icon" || fail "the window has no 128-pixel icon: $(cat "$work/out.log")"
 
 # A window shows its pictures through plain shared memory: a GPU driver loaded for it (Mesa's
 # software one under Xvfb) would triple the program's resident memory.

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix, packs it as a Debian package, and checks both trees the
-# way a user meets them: every file where the desktop and man look for it, the desktop entry and
-# the manual valid, the manual covering every option --help lists, and the installed program
-# drawing the same picture as the build it came from, using the resources beside it rather than
-# the source tree's.
+# way a user meets them: every file where the desktop, software centres, man and bash look for it,
+# the desktop entry, metainfo and manual valid, the manual covering every option --help lists, and
+# the installed program drawing the same picture as the build it came from, using the resources
+# beside it rather than the source tree's; the installed program's window wears its own class and
+# icon. The package must be clean under lintian and its binary hardened.
 #
 # Usage: tests/install/install_test.sh BUILD_DIR
 # BUILD_DIR must hold a configured, built tree (build/release).
 set -euo pipefail
+shopt -s extglob
 
 if [ $# -ne 1 ]; then
   echo "usage: $0 BUILD_DIR" >&2
@@ -22,7 +24,8 @@ fail() {
 }
 note() { echo "install_test: $*"; }
 
-for tool in cmake cpack desktop-file-validate man lexgrog dpkg-deb dpkg-shlibdeps identify compare; do
+for tool in cmake cpack desktop-file-validate appstreamcli lintian man lexgrog dpkg-deb \
+  dpkg-parsechangelog readelf identify compare; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
 done
 [ -x "$build/trembit" ] || fail "$build/trembit is not built"
@@ -51,42 +54,33 @@ check_tree() {
   # Every resource the program ships, unchanged.
   local resource
   for resource in "$source_dir"/resources/*; do
-    local name
-    name=$(basename "$resource")
-    [ -f "$data/$name" ] || fail "$what: share/trembit/$name is missing"
-    cmp -s "$resource" "$data/$name" || fail "$what: share/trembit/$name differs from resources/$name"
+    cmp -s "$resource" "$data/${resource##*/}" || fail "$what: share/trembit/${resource##*/} is missing or changed"
   done
 
-  # The desktop entry: valid, and naming a command and an icon that this tree provides.
-  local desktop="$prefix/share/applications/trembit.desktop"
-  [ -f "$desktop" ] || fail "$what: share/applications/trembit.desktop is missing"
+  # The desktop entry and the metainfo, under one id: valid, naming a command that this tree
+  # provides and opening CSV files with it.
+  local id=org.trembit.Trembit
+  local desktop="$prefix/share/applications/$id.desktop"
   local report
-  report=$(desktop-file-validate "$desktop" 2>&1) || fail "$what: desktop-file-validate: $report"
-  if grep -E 'error|warning' <<<"$report" >/dev/null; then
-    fail "$what: desktop-file-validate: $report"
-  fi
-  local launcher icon
-  launcher=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
-  icon=$(sed -n 's/^Icon=//p' "$desktop")
-  [ -x "$prefix/bin/$launcher" ] || fail "$what: the desktop entry runs '$launcher', which is not in bin/"
+  report=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$report" ] || fail "$what: desktop-file-validate: $report"
+  report=$(appstreamcli validate-tree --no-net --strict "$prefix" 2>&1) || fail "$what: appstreamcli: $report"
+  grep -qF "$id.metainfo.xml" <<<"$report" || fail "$what: no share/metainfo/$id.metainfo.xml: $report"
+  grep -qx "Exec=trembit %f" "$desktop" && grep -qx "MimeType=text/csv;" "$desktop" ||
+    fail "$what: the desktop entry does not open CSV files with 'trembit %f'"
+  grep -qx "Icon=$id" "$desktop" || fail "$what: the desktop entry's icon is not $id"
 
   # Icons at each fixed size the desktop asks for, each really that size, and the scalable one.
   local size
   for size in 48 64 128 256; do
-    local png="$prefix/share/icons/hicolor/${size}x${size}/apps/$icon.png"
-    [ -f "$png" ] || fail "$what: no ${size}x${size} icon named '$icon' as the desktop entry says"
-    local found
-    found=$(identify -format '%m %wx%h' "$png" 2>/dev/null) || fail "$what: $png is not an image"
+    local png="$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png" found
+    found=$(identify -format '%m %wx%h' "$png" 2>/dev/null) || fail "$what: no ${size}x${size} icon $png"
     [ "$found" = "PNG ${size}x${size}" ] || fail "$what: $png is $found, not a ${size}x${size} PNG"
   done
-  local svg="$prefix/share/icons/hicolor/scalable/apps/$icon.svg"
-  [ -f "$svg" ] || fail "$what: no scalable icon named '$icon'"
-  grep -q '<svg' "$svg" || fail "$what: $svg is not an SVG document"
+  grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/$id.svg" || fail "$what: no scalable SVG icon $id.svg"
 
   # The manual: renders without a warning, has a NAME line whatis can index, and covers every
   # option --help lists.
-  local page="$prefix/share/man/man1/trembit.1"
-  [ -f "$page" ] || fail "$what: share/man/man1/trembit.1 is missing"
+  local page="$prefix/share/man/man1/trembit.1.gz"
   local warnings
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "$what: man cannot render trembit.1"
   [ -z "$warnings" ] || fail "$what: trembit.1 renders with warnings:
@@ -102,6 +96,9 @@ $warnings"
       fail "$what: trembit --help lists $option but the manual has no item for it"
   done
 
+  [ -f "$prefix/share/bash-completion/completions/trembit" ] || fail "$what: no bash completion in share/"
+  grep -qx 'License MIT: .*' <<<"$("$binary" --version)" || fail "$what: trembit --version names no MIT licence"
+
   # A run from another folder: nothing said but the source in use, and the very picture the build
   # tree draws.
   local shot="$scratch/$what.png"
@@ -110,7 +107,6 @@ $warnings"
     fail "$what: trembit exited with status $?: $(cat "$errors")"
   [ "$(cat "$errors")" = "trembit: source: sim (the built-in simulation)" ] ||
     fail "$what: trembit wrote to standard error: $(cat "$errors")"
-  [ -s "$shot" ] || fail "$what: trembit wrote no screenshot"
   local colours
   colours=$(identify -format '%k' "$shot") || fail "$what: the screenshot is not an image"
   [ "$colours" -gt 100 ] || fail "$what: the screenshot is nearly blank ($colours colours)"
@@ -137,6 +133,9 @@ prefix="$scratch/prefix"
 log="$scratch/install.log"
 cmake --install "$build" --prefix "$prefix" >"$log" 2>&1 || fail "cmake --install failed: $(cat "$log")"
 check_tree "$prefix" installed
+"$source_dir/tests/install/completion_test.sh" "$prefix/bin/trembit" "$prefix/share/bash-completion/completions/trembit" ||
+  fail "the installed bash completion"
+"$source_dir/tests/e2e/window_test.sh" "$prefix/bin/trembit" || fail "the installed program in a window"
 
 # --- the Debian package
 (cd "$build" && cpack -G DEB -B "$scratch/package" >"$log" 2>&1) || fail "cpack -G DEB failed: $(cat "$log")"
@@ -148,10 +147,14 @@ deb=${debs[0]}
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = trembit ] || fail "the package is named '$(field Package)'"
-version=$("$build/trembit" --version | awk '{print $2}')
-[ "$(field Version)" = "$version" ] || fail "the package's version $(field Version) is not the program's $version"
+# The program's version with a Debian revision, the version of the changelog's first entry.
+version=$("$build/trembit" --version | awk 'NR == 1 {print $2}')
+[[ "$(field Version)" == "$version"-+([0-9]) ]] || fail "the package's version $(field Version) is not the program's $version"
 depends=$(field Depends)
 note "Depends: $depends"
+
+report=$(lintian --no-cfg --fail-on error,warning "$deb" 2>&1) || fail "lintian: $report"
+[ -z "$(grep -v 'running with root privileges' <<<"$report")" ] || fail "lintian: $report"
 
 outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' || true)
 [ -z "$outside" ] || fail "the package puts files outside /usr: $outside"
@@ -159,18 +162,22 @@ outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' || true)
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x could not unpack $deb"
 
-# Every library package the packed binary needs, as dpkg-shlibdeps works them out, is depended on,
-# and so is the font its text is set in.
-mkdir -p "$scratch/shlibs/debian"
-printf 'Source: trembit\n\nPackage: trembit\nArchitecture: any\n' >"$scratch/shlibs/debian/control"
-needed=$(cd "$scratch/shlibs" && dpkg-shlibdeps -O "$root/usr/bin/trembit" 2>/dev/null) ||
-  fail "dpkg-shlibdeps could not read the packed binary"
-needed=${needed#shlibs:Depends=}
+# What dpkg-shlibdeps finds the binary links, and what it needs without linking it: the font its
+# text is set in and the EGL SDL loads for a window on Wayland.
 declared=" $(sed -E 's/\([^)]*\)//g; s/[,|]/ /g' <<<"$depends" | tr -s ' ') "
-for package in $(sed -E 's/\([^)]*\)//g; s/[,|]/ /g' <<<"$needed"); do
-  [[ "$declared" == *" $package "* ]] || fail "the binary needs $package but Depends does not name it (Depends: $depends)"
+for package in libc6 libsdl2-2.0-0 libcairo2 fonts-dejavu-core libegl1; do
+  [[ "$declared" == *" $package "* ]] || fail "Depends does not name $package (Depends: $depends)"
 done
-[[ "$declared" == *" fonts-dejavu-core "* ]] || fail "Depends does not name the font package fonts-dejavu-core"
+
+[ "$(dpkg-parsechangelog -l "$root/usr/share/doc/trembit/changelog.Debian.gz" -S Version)" = "$(field Version)" ] ||
+  fail "the first entry of usr/share/doc/trembit/changelog.Debian.gz is not the package's version"
+
+# Hardened as Debian's own packages are: PIE, full RELRO (BIND_NOW), the stack protector and
+# _FORTIFY_SOURCE's checked functions.
+elf=$(readelf -hldW --dyn-syms "$root/usr/bin/trembit")
+for mark in 'Type: *DYN' GNU_RELRO 'FLAGS.*BIND_NOW' __stack_chk_fail '__[a-z]+printf_chk'; do
+  grep -qE "$mark" <<<"$elf" || fail "the packed binary is not hardened: no '$mark' in its ELF headers"
+done
 
 check_tree "$root/usr" packaged
 
