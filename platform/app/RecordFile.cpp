@@ -1,5 +1,7 @@
 #include "platform/app/RecordFile.h"
 
+#include "platform/services/SampleLine.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +16,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::string_view kHeader = "t,x,y,z,deflection\n";
 constexpr int kTimeDigits = 9;
 // Below this many seconds nine digits keep a thousandth of a second, finer than any update interval.
 constexpr double kTimeDigitsHold = 1.0e6;
@@ -43,7 +44,8 @@ RecordFile::RecordFile(std::filesystem::path path, Flushing flushing)
         throw std::runtime_error("cannot write the record file " + path_.string() + ": " + std::strerror(errno));
     }
     buffer_.reserve(kBufferBytes + kLongestRow);
-    buffer_ = kHeader;
+    buffer_ = kRecordHeader;
+    buffer_ += '\n';
     flush();
 }
 
