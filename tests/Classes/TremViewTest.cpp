@@ -1,6 +1,5 @@
 #include "Classes/TremView.h"
 #include "platform/ui/Compositor.h"
-#include "tests/support/FloatSweep.h"
 #include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <numbers>
-#include <optional>
-#include <sstream>
 #include <string>
 
 using platform::Rect;
@@ -132,30 +128,6 @@ TEST(TremViewTest, NeedleAngleIsMinusEighteenDegreesPerUnit) {
         page.handleMove(c.value);
         EXPECT_EQ(bits(needleAngleOf(page)), c.angleBits) << "value " << c.value << ": " << needleAngleOf(page);
     }
-}
-
-// The angle multiplies by 1/180 where the formula divides by 180; the floats must agree for every
-// value, infinities and NaNs included.
-std::optional<std::string> needleAngleMismatch(std::uint32_t valueBits) {
-    const float value = std::bit_cast<float>(valueBits);
-    const float degrees = value * TremView::kNeedleDegreesPerUnit;
-    const float divided = static_cast<float>((static_cast<double>(degrees) * std::numbers::pi) / 180.0);
-    if (bits(divided) == bits(TremView::needleAngle(value))) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << "value " << value << " (bits 0x" << std::hex << valueBits << ")";
-    return text.str();
-}
-
-TEST(TremViewTest, NeedleAngleMatchesDivisionAcrossFloats) {
-    testing_support::expectNoMismatchAcrossFloats(4099, needleAngleMismatch);
-}
-
-// Every float: some twenty seconds in a release build. Run with --gtest_also_run_disabled_tests
-// after touching the angle.
-TEST(TremViewTest, DISABLED_NeedleAngleMatchesDivisionForEveryFloat) {
-    testing_support::expectNoMismatchAcrossFloats(1, needleAngleMismatch);
 }
 
 TEST(TremViewTest, NeedleAtRestHangsInsideItsBox) {
