@@ -1,8 +1,10 @@
 // The drawing done without Cairo's general paths (strokes rasterised into a coverage mask, coverage
-// painted and turned pictures composed straight into a surface's pixels) must look like Cairo's.
+// painted and turned pictures composed straight into a surface's pixels) must look like Cairo's,
+// and pixman's copies and blends must give the pixels our own loops give.
 #include "platform/gfx/Blend.h"
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/Picture.h"
 #include "platform/gfx/PolylineMask.h"
 #include "tests/support/Pixels.h"
 
@@ -27,7 +29,10 @@ struct Difference {
     int largest = 0;         // largest difference of any channel of any pixel, 0-255
     double mean = 0.0;       // mean difference of alpha over pixels inked in either
     int stray = 0;           // pixels clearly inked in one and not at all in the other
+    double offShare = 0.0;   // share of pixels inked in either with a channel off by more than kFewLevels
 };
+
+constexpr int kFewLevels = 16;
 
 Difference compare(cairo_surface_t* a, cairo_surface_t* b) {
     cairo_surface_flush(a);
@@ -35,15 +40,19 @@ Difference compare(cairo_surface_t* a, cairo_surface_t* b) {
     Difference d;
     long inked = 0;
     long total = 0;
+    long off = 0;
     for (int y = 0; y < cairo_image_surface_get_height(a); ++y) {
         for (int x = 0; x < cairo_image_surface_get_width(a); ++x) {
             std::uint32_t pa = 0;
             std::uint32_t pb = 0;
             std::memcpy(&pa, cairo_image_surface_get_data(a) + y * cairo_image_surface_get_stride(a) + 4 * x, 4);
             std::memcpy(&pb, cairo_image_surface_get_data(b) + y * cairo_image_surface_get_stride(b) + 4 * x, 4);
+            int largest = 0;
             for (int shift = 0; shift < 32; shift += 8) {
-                d.largest = std::max(d.largest, std::abs(int((pa >> shift) & 0xff) - int((pb >> shift) & 0xff)));
+                largest = std::max(largest, std::abs(int((pa >> shift) & 0xff) - int((pb >> shift) & 0xff)));
             }
+            d.largest = std::max(d.largest, largest);
+            off += largest > kFewLevels;
             const int alphaA = int(pa >> 24);
             const int alphaB = int(pb >> 24);
             if (alphaA != 0 || alphaB != 0) {
@@ -56,6 +65,7 @@ Difference compare(cairo_surface_t* a, cairo_surface_t* b) {
         }
     }
     d.mean = inked > 0 ? double(total) / double(inked) : 0.0;
+    d.offShare = inked > 0 ? double(off) / double(inked) : 0.0;
     return d;
 }
 
@@ -68,25 +78,47 @@ struct StrokeCase {
 
 void PrintTo(const StrokeCase& c, std::ostream* os) { *os << c.name; }
 
-// Strokes `c` in a translucent ink, round joins and caps, width 2 points, with or without the
-// cache that lets the context rasterise the stroke itself.
-CairoSurfacePtr stroke(const StrokeCase& c, bool direct) {
+// Strokes `c` in a translucent ink, round joins and caps, width 2 points: through a picture (which
+// keeps it as coverage and paints that), or through Cairo's own stroker.
+CairoSurfacePtr stroke(const StrokeCase& c, bool throughPicture) {
     CairoSurfacePtr surface = platform::makeImageSurface(kWidth * c.scale, kHeight * c.scale);
+    const auto draw = [&](platform::GraphicsContext& context) {
+        context.setRGBStrokeColor(0.0, 0.2, 0.9, 0.7);
+        context.setLineJoin(platform::LineJoin::Round);
+        context.setLineCap(platform::LineCap::Round);
+        context.setLineWidth(2.0f);
+        context.beginPath();
+        for (std::size_t i = 0; i < c.points.size(); ++i) {
+            const auto x = static_cast<float>(c.points[i].x);
+            const auto y = static_cast<float>(c.points[i].y);
+            i == 0 ? context.moveToPoint(x, y) : context.addLineToPoint(x, y);
+        }
+        context.strokePath();
+    };
+    platform::Picture picture;
+    picture.redraw(kWidth * c.scale, kHeight * c.scale, c.scale, false, draw);
+    if (throughPicture) {
+        cairo_matrix_t identity;
+        cairo_matrix_init_identity(&identity);
+        picture.composeInto(surface.get(), cairo_rectangle_int_t{0, 0, kWidth * c.scale, kHeight * c.scale}, identity);
+        return surface;
+    }
     platform::CairoContextPtr cr = platform::makeContext(surface.get());
     cairo_scale(cr.get(), c.scale, c.scale);
-    platform::StrokeCache cache;
-    platform::GraphicsContext context(cr.get(), direct ? &cache : nullptr);
-    context.setRGBStrokeColor(0.0, 0.2, 0.9, 0.7);
-    context.setLineJoin(platform::LineJoin::Round);
-    context.setLineCap(platform::LineCap::Round);
-    context.setLineWidth(2.0f);
-    context.beginPath();
     for (std::size_t i = 0; i < c.points.size(); ++i) {
-        const auto x = static_cast<float>(c.points[i].x);
-        const auto y = static_cast<float>(c.points[i].y);
-        i == 0 ? context.moveToPoint(x, y) : context.addLineToPoint(x, y);
+        if (std::isnan(c.points[i].x)) {
+            cairo_new_sub_path(cr.get());
+            continue;
+        }
+        const double x = std::clamp(c.points[i].x, -1e5, 1e5);
+        i == 0 || std::isnan(c.points[i - 1].x) ? cairo_move_to(cr.get(), x, c.points[i].y)
+                                                : cairo_line_to(cr.get(), x, c.points[i].y);
     }
-    context.strokePath();
+    cairo_set_source_rgba(cr.get(), 0.0, 0.2, 0.9, 0.7);
+    cairo_set_line_width(cr.get(), 2.0);
+    cairo_set_line_join(cr.get(), CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_cap(cr.get(), CAIRO_LINE_CAP_ROUND);
+    cairo_stroke(cr.get());
     return surface;
 }
 
@@ -103,6 +135,7 @@ TEST_P(DirectStrokeTest, LooksLikeCairosStroke) {
     EXPECT_LE(d.largest, c.largest);
     EXPECT_LE(d.mean, 6.0);
     EXPECT_EQ(d.stray, 0);
+    std::printf("%s largest %d mean %.2f off %.4f\n", c.name, d.largest, d.mean, d.offShare);
 }
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -130,38 +163,47 @@ INSTANTIATE_TEST_SUITE_P(
                     StrokeCase{"lone_move", 1, {{10, 10}}, 0}),
     [](const testing::TestParamInfo<StrokeCase>& info) { return info.param.name; });
 
+// A stroke kept as coverage is painted in before anything drawn after it, which lands on top.
 TEST(DirectStrokeTest, ALaterStrokeAndDrawingLandOnTopOfAnEarlierOne) {
-    const auto draw = [](bool direct) {
-        CairoSurfacePtr surface = platform::makeImageSurface(kWidth, kHeight);
-        platform::CairoContextPtr cr = platform::makeContext(surface.get());
-        platform::StrokeCache cache;
-        platform::GraphicsContext context(cr.get(), direct ? &cache : nullptr);
-        context.setLineJoin(platform::LineJoin::Round);
-        context.setLineCap(platform::LineCap::Round);
-        context.setLineWidth(6.0f);
-        context.setRGBStrokeColor(1, 0, 0, 1);
-        context.moveToPoint(10, 10);
-        context.addLineToPoint(70, 50);
-        context.strokePath();
-        // A path begun before the Cairo calls below must survive the earlier stroke being painted.
-        context.setRGBStrokeColor(0, 0, 1, 0.5);
-        context.moveToPoint(10, 50);
-        context.addLineToPoint(70, 10);
-        cairo_t* raw = context.cairo();
-        cairo_save(raw);
-        cairo_new_path(raw);
+    // Through the context, or with `cr` set, the same straight on Cairo.
+    const auto draw = [](platform::GraphicsContext& context, cairo_t* cr) {
+        const auto line = [&](double x1, double y1, double x2, double y2, platform::Color ink) {
+            if (cr != nullptr) {
+                cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+                cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+                cairo_set_line_width(cr, 6.0);
+                cairo_set_source_rgba(cr, ink.red, ink.green, ink.blue, ink.alpha);
+                cairo_move_to(cr, x1, y1);
+                cairo_line_to(cr, x2, y2);
+                cairo_stroke(cr);
+                return;
+            }
+            context.setLineJoin(platform::LineJoin::Round);
+            context.setLineCap(platform::LineCap::Round);
+            context.setLineWidth(6.0f);
+            context.setRGBStrokeColor(ink.red, ink.green, ink.blue, ink.alpha);
+            context.beginPath();
+            context.moveToPoint(static_cast<float>(x1), static_cast<float>(y1));
+            context.addLineToPoint(static_cast<float>(x2), static_cast<float>(y2));
+            context.strokePath();
+        };
+        line(10, 10, 70, 50, {1, 0, 0, 1});
+        cairo_t* raw = cr != nullptr ? cr : context.cairo();
         cairo_set_source_rgba(raw, 0, 1, 0, 0.5);
         cairo_rectangle(raw, 30, 25, 20, 10);
         cairo_fill(raw);
-        cairo_restore(raw);
-        context.setLineJoin(platform::LineJoin::Miter);
-        context.moveToPoint(10, 50);
-        context.addLineToPoint(70, 10);
-        context.strokePath();
-        return surface;
+        line(10, 50, 70, 10, {0, 0, 1, 0.5});
     };
-    const CairoSurfacePtr expected = draw(false);
-    const CairoSurfacePtr actual = draw(true);
+    platform::Picture picture;
+    picture.redraw(kWidth, kHeight, 1, false, [&](platform::GraphicsContext& context) { draw(context, nullptr); });
+    const CairoSurfacePtr actual = platform::makeImageSurface(kWidth, kHeight);
+    cairo_matrix_t identity;
+    cairo_matrix_init_identity(&identity);
+    picture.composeInto(actual.get(), cairo_rectangle_int_t{0, 0, kWidth, kHeight}, identity);
+    const CairoSurfacePtr expected = platform::makeImageSurface(kWidth, kHeight);
+    platform::Picture unused;
+    platform::GraphicsContext ignored(unused);
+    draw(ignored, platform::makeContext(expected.get()).get());
     const Difference d = compare(expected.get(), actual.get());
     EXPECT_LE(d.largest, 24);
     EXPECT_EQ(d.stray, 0);
@@ -284,7 +326,8 @@ TEST_P(TurnedPictureTest, MatchesCairosBilinearFilter) {
         cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_BILINEAR);
         cairo_paint(cr.get());
     }
-    ASSERT_TRUE(platform::composeTransformed(platform::imageBits(actual.get()), platform::imageBits(picture.get()), m, area));
+    ASSERT_TRUE(platform::composeTransformed(platform::imageBits(actual.get()), platform::imageBits(picture.get()), false,
+                                             m, area));
     cairo_surface_mark_dirty(actual.get());
     const Difference d = compare(expected.get(), actual.get());
     EXPECT_LE(d.largest, 3);
@@ -306,23 +349,35 @@ TEST(TurnedPictureTest, AFlatMatrixDrawsNothing) {
     cairo_matrix_t flat;
     cairo_matrix_init(&flat, 1, 1, 1, 1, 0, 0);
     EXPECT_FALSE(platform::composeTransformed(platform::imageBits(target.get()), platform::imageBits(picture.get()),
-                                              flat, cairo_rectangle_int_t{0, 0, 16, 16}));
+                                              false, flat, cairo_rectangle_int_t{0, 0, 16, 16}));
     EXPECT_EQ(compare(target.get(), untouched.get()).largest, 0);
 }
 
 } // namespace
 
-// A picture whose rows repeat is read once per distinct row; what is composed must not change.
+// A picture whose rows repeat is read once per distinct row, through our own loops; every other
+// picture moved by whole pixels is copied or blended by pixman. Both must give the same pixels.
 namespace {
 
-// A size x size picture, row y filled by `rowWord(y)` but for its last pixel, `lastWord(y)`.
-CairoSurfacePtr rowsPicture(int size, std::uint32_t (*rowWord)(int), std::uint32_t (*lastWord)(int)) {
-    return testing_support::surfaceOfWords(CAIRO_FORMAT_RGB24, size, size, [&](int x, int y) {
-        return x == size - 1 ? lastWord(y) : rowWord(y);
-    });
+// `picture` moved by an odd amount onto a larger page of noise, in two parts, through our loops
+// reading rows by `sources` (each row itself when empty) and through pixman.
+void expectLoopsMatchPixman(cairo_surface_t* picture, std::vector<std::uint32_t> sources) {
+    const int width = cairo_image_surface_get_width(picture);
+    const int height = cairo_image_surface_get_height(picture);
+    if (sources.empty()) {
+        for (int y = 0; y < height; ++y) {
+            sources.push_back(static_cast<std::uint32_t>(y));
+        }
+    }
+    const CairoSurfacePtr ours = noise(width + 40, height + 40, CAIRO_FORMAT_ARGB32, 7);
+    const CairoSurfacePtr pixmans = noise(width + 40, height + 40, CAIRO_FORMAT_ARGB32, 7);
+    const cairo_rectangle_int_t areas[] = {{0, 0, width + 40, 20}, {5, 20, width + 20, height - 10}};
+    platform::composeShifted(ours.get(), picture, 13, -7, areas, sources);
+    platform::composeShifted(pixmans.get(), picture, 13, -7, areas);
+    EXPECT_TRUE(testing_support::samePixels(ours.get(), pixmans.get()));
 }
 
-TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesTheSamePicture) {
+TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesAsPixmanDoes) {
     struct Case {
         const char* name;
         int size;
@@ -339,24 +394,24 @@ TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesTheSamePicture) {
          [](int y) { return std::uint32_t(y % 8 == 0 ? 0 : y); }, false},
     };
     for (const Case& c : cases) {
-        const CairoSurfacePtr picture = rowsPicture(c.size, c.rowWord, c.lastWord);
+        SCOPED_TRACE(c.name);
+        const CairoSurfacePtr picture = testing_support::surfaceOfWords(
+            CAIRO_FORMAT_RGB24, c.size, c.size, [&](int x, int y) { return x == c.size - 1 ? c.lastWord(y) : c.rowWord(y); });
         const platform::ImageBits bits = platform::imageBits(picture.get());
         const std::vector<std::uint32_t> sources = platform::repeatedRows(bits);
-        ASSERT_EQ(!sources.empty(), c.table) << c.name;
+        ASSERT_EQ(!sources.empty(), c.table);
         for (std::size_t y = 0; y < sources.size(); ++y) {
-            ASSERT_LE(sources[y], y) << c.name;
+            ASSERT_LE(sources[y], y);
             ASSERT_EQ(std::memcmp(bits.data + y * bits.stride, bits.data + sources[y] * bits.stride, c.size * 4u), 0)
-                << c.name << ": row " << y << " read as row " << sources[y];
+                << "row " << y << " read as row " << sources[y];
         }
-        // Moved by an odd amount onto a larger page: the same with the table as without.
-        CairoSurfacePtr withTable = platform::makeImageSurface(c.size + 40, c.size + 40);
-        CairoSurfacePtr without = platform::makeImageSurface(c.size + 40, c.size + 40);
-        const cairo_rectangle_int_t area{0, 0, c.size + 40, c.size + 40};
-        platform::composeShifted(platform::imageBits(withTable.get()), bits, true, 13, -7, std::span(&area, 1), sources);
-        platform::composeShifted(platform::imageBits(without.get()), bits, true, 13, -7, std::span(&area, 1));
-        cairo_surface_mark_dirty(withTable.get());
-        cairo_surface_mark_dirty(without.get());
-        EXPECT_TRUE(testing_support::samePixels(withTable.get(), without.get())) << c.name;
+        expectLoopsMatchPixman(picture.get(), sources);
+    }
+    // Every kind of premultiplied pixel, copied and blended.
+    for (const cairo_format_t format : {CAIRO_FORMAT_RGB24, CAIRO_FORMAT_ARGB32}) {
+        SCOPED_TRACE(format == CAIRO_FORMAT_RGB24 ? "noise, copied" : "noise, blended");
+        const CairoSurfacePtr picture = noise(120, 90, format, 8);
+        expectLoopsMatchPixman(picture.get(), {});
     }
 }
 
