@@ -56,7 +56,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # tests/install/install_test.sh checks nothing it names is missing here), and the font the
 # labels and title are set in.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libc6 (>= 2.35), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libsdl2-2.0-0 (>= 2.26.0), libcairo2 (>= 1.6.0), libpango-1.0-0 (>= 1.44.3), libpangocairo-1.0-0 (>= 1.22.0), libglib2.0-0 (>= 2.35.9), libdeflate0 (>= 1.0), fonts-dejavu-core")
+  "libc6 (>= 2.35), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libsdl2-2.0-0 (>= 2.26.0), libcairo2 (>= 1.6.0), libpixman-1-0 (>= 0.40.0), libpango-1.0-0 (>= 1.44.3), libpangocairo-1.0-0 (>= 1.22.0), libglib2.0-0 (>= 2.35.9), libdeflate0 (>= 1.0), fonts-dejavu-core")
 
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/build/" "/out/")

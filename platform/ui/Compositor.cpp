@@ -309,58 +309,48 @@ void Compositor::composite(View& view, cairo_t* cr, const Animator* animator) {
     if (view.isHidden() || !view.layer().hasFiniteTransform()) {
         return;
     }
-    const Rect bounds = view.bounds();
     CairoSaveGuard guard(cr);
-    const cairo_matrix_t toParent = view.layer().matrixToParent(bounds.size);
+    const cairo_matrix_t toParent = view.layer().matrixToParent(view.bounds().size);
     cairo_transform(cr, &toParent);
+    const PageTransition* transition = animator != nullptr ? animator->transitionFor(view) : nullptr;
+    const int scale = transition != nullptr ? transition->scale() : scale_;
     cairo_matrix_t toDevice;
     cairo_get_matrix(cr, &toDevice);
+    if ((transition != nullptr || view.clipsToBounds()) && !onWholePixels(toDevice, scale)) {
+        composeApart(view, cr, scale, animator);
+        return;
+    }
+    composeWithin(view, cr, scale, animator);
+}
+
+void Compositor::composeWithin(View& view, cairo_t* cr, int scale, const Animator* animator) {
+    const Size size = view.bounds().size;
     if (const PageTransition* transition = animator != nullptr ? animator->transitionFor(view) : nullptr) {
-        if (!onWholePixels(toDevice, transition->scale())) {
-            composeApart(view, cr, transition->scale(), animator, true);
-            return;
-        }
         // The new page is the view as it is now, composed afresh at the transition's scale.
         cairo_surface_t* newPage = transition->newPageCanvas();
         {
             CairoContextPtr pageContext = makeContext(newPage);
-            cairo_scale(pageContext.get(), transition->scale(), transition->scale());
-            composeContents(view, pageContext.get(), transition->scale(), animator);
+            cairo_scale(pageContext.get(), scale, scale);
+            composeContents(view, pageContext.get(), scale, animator);
         }
         cairo_surface_flush(newPage);
         transition->drawFrame(cr, newPage, transition->progressAt(animator->clock().now()));
         return;
     }
     if (view.clipsToBounds()) {
-        if (!onWholePixels(toDevice, scale_)) {
-            composeApart(view, cr, scale_, animator, false);
-            return;
-        }
-        cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
+        cairo_rectangle(cr, 0.0, 0.0, size.width, size.height);
         cairo_clip(cr);
     }
-    composeContents(view, cr, scale_, animator);
+    composeContents(view, cr, scale, animator);
 }
 
-void Compositor::composeApart(View& view, cairo_t* cr, int scale, const Animator* animator, bool transition) {
+void Compositor::composeApart(View& view, cairo_t* cr, int scale, const Animator* animator) {
     const Size size = view.bounds().size;
     CairoSurfacePtr apart = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
     {
         CairoContextPtr own = makeContext(apart.get());
         cairo_scale(own.get(), scale, scale);
-        if (transition) {
-            const PageTransition* turn = animator->transitionFor(view);
-            cairo_surface_t* newPage = turn->newPageCanvas();
-            {
-                CairoContextPtr pageContext = makeContext(newPage);
-                cairo_scale(pageContext.get(), scale, scale);
-                composeContents(view, pageContext.get(), scale, animator);
-            }
-            cairo_surface_flush(newPage);
-            turn->drawFrame(own.get(), newPage, turn->progressAt(animator->clock().now()));
-        } else {
-            composeContents(view, own.get(), scale, animator);
-        }
+        composeWithin(view, own.get(), scale, animator);
     }
     Picture placed;
     placed.adopt(std::move(apart), scale);

@@ -89,10 +89,12 @@ private:
     /// Composes what `view` shows inside its bounds (background, picture, subviews) into `cr`,
     /// whose user space is the view's own points at `scale` device pixels a point.
     void composeContents(View& view, cairo_t* cr, int scale, const Animator* animator);
-    /// Composes `view` (its page turn when `transition` is set) into a surface of its own at
-    /// `scale`, then places that on `cr` as a picture: for a view that clips, or turns a page, off
-    /// whole device pixels.
-    void composeApart(View& view, cairo_t* cr, int scale, const Animator* animator, bool transition);
+    /// Composes `view` into `cr`, whose user space is the view's own points on whole device pixels
+    /// at `scale`: its page turn's frame, or what it shows, clipped to its bounds if it clips.
+    void composeWithin(View& view, cairo_t* cr, int scale, const Animator* animator);
+    /// Composes `view` as composeWithin() does into a surface of its own at `scale`, then places
+    /// that on `cr` as a picture: for a view that clips, or turns a page, off whole device pixels.
+    void composeApart(View& view, cairo_t* cr, int scale, const Animator* animator);
     const Picture* pictureOf(const View& view) const;
     bool coversOpaquely(const View& view, const Animator* animator) const;
     std::optional<Rect> coveredPart(const View& view, cairo_t* cr, const Animator* animator) const;
