@@ -44,7 +44,7 @@ public:
     /// True when composing the picture would write nothing.
     bool isEmpty() const;
     /// True when the picture covers its whole size with opaque pixels.
-    bool isOpaque() const { return opaque_ && pixels_ != nullptr; }
+    bool isOpaque() const { return opaque_ && drewPixels_; }
 
     /// Composes the picture into `target`'s pixels inside `clip` (device pixels), its pixel (0, 0)
     /// mapped by `toTarget`. A whole-pixel shift is copied or blended pixel for pixel; any other
