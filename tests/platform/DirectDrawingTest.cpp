@@ -281,8 +281,7 @@ TEST_P(TurnedPictureTest, MatchesCairosBilinearFilter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Turns, TurnedPictureTest,
-                         testing::Values(TurnCase{"needle_swing", -0.31, 1.0, 20.0, -5.5},
-                                         TurnCase{"turned_and_halved", 0.7, 0.5, 40.0, 20.0},
+                         testing::Values(TurnCase{"turned_and_halved", 0.7, 0.5, 40.0, 20.0},
                                          TurnCase{"upside_down_and_doubled", 3.0, 2.0, 60.0, 60.0},
                                          TurnCase{"mostly_off_the_surface", 0.2, 1.0, -20.0, 50.0}),
                          [](const testing::TestParamInfo<TurnCase>& info) { return info.param.name; });
