@@ -116,6 +116,10 @@ bool paintsEveryPixelFirst(const View& root, cairo_surface_t* surface, int scale
            static_cast<double>(size.height) * scale >= cairo_image_surface_get_height(surface);
 }
 
+// The compositor that composed the last frame on this thread, whose pictures a page turn's
+// pictures reuse; null once it is gone.
+thread_local Compositor* lastRendering = nullptr;
+
 // True when `m` (user space to device) maps points to whole device pixels at `scale`, unturned.
 bool onWholePixels(const cairo_matrix_t& m, int scale) {
     return m.xx == scale && m.yy == scale && m.xy == 0.0 && m.yx == 0.0 && m.x0 == std::floor(m.x0) &&
@@ -215,6 +219,12 @@ std::optional<Rect> Compositor::coveredPart(const View& view, cairo_t* cr, const
     return best;
 }
 
+Compositor::~Compositor() {
+    if (lastRendering == this) {
+        lastRendering = nullptr;
+    }
+}
+
 Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale_(scale) {
     if (scale < 1 || scale > 3) {
         throw std::invalid_argument("pixel scale must be 1, 2 or 3, not " + std::to_string(scale));
@@ -267,6 +277,7 @@ Compositor::changedPart(const View& root, const std::vector<Shown>& shown, const
 
 
 void Compositor::render(View& root, const Animator* animator) {
+    lastRendering = this;
     // Pictures of views that are gone; a root is reached by reference, so its own stays while it is
     // the one composed.
     std::erase_if(pictures_, [&](const auto& entry) { return entry.first != &root && entry.second.view.expired(); });
@@ -394,12 +405,12 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
 
 CairoSurfacePtr Compositor::picture(View& view, int scale, const Animator* animator) {
     const Size size = view.bounds().size;
-    Compositor painter(size, scale);
-    painter.display(view, nullptr);
-    CairoSurfacePtr picture = std::move(painter.surface_);
-    if (cairo_image_surface_get_width(picture.get()) == 0 || cairo_image_surface_get_height(picture.get()) == 0) {
-        picture = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
-    }
+    // The pictures of the compositor that showed the last frame at this scale serve as they are:
+    // a page turn's start then redraws only what changed since, as that frame's next would.
+    std::optional<Compositor> own;
+    Compositor* painter = lastRendering != nullptr && lastRendering->scale_ == scale ? lastRendering : &own.emplace(size, scale);
+    painter->display(view, nullptr);
+    CairoSurfacePtr picture = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
     CairoContextPtr cr = makeContext(picture.get());
     cairo_scale(cr.get(), scale, scale);
     // Cancel the view's own placement, so that the view lands at the picture's origin while it is
@@ -407,7 +418,7 @@ CairoSurfacePtr Compositor::picture(View& view, int scale, const Animator* anima
     cairo_matrix_t fromParent = view.layer().matrixToParent(size);
     if (view.layer().hasFiniteTransform() && cairo_matrix_invert(&fromParent) == CAIRO_STATUS_SUCCESS) {
         cairo_transform(cr.get(), &fromParent);
-        painter.composite(view, cr.get(), animator);
+        painter->composite(view, cr.get(), animator);
     }
     cr.reset();
     cairo_surface_flush(picture.get());

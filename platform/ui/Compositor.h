@@ -30,6 +30,9 @@ public:
     /// Composes into a surface of its own. Throws std::invalid_argument for a scale other than 1,
     /// 2 or 3.
     Compositor(Size pointSize, int scale);
+    ~Compositor();
+    Compositor(const Compositor&) = delete;
+    Compositor& operator=(const Compositor&) = delete;
 
     /// Composes into `target` from now on, such as a window's own pixels, so a frame is not copied
     /// once more to be shown; null goes back to a surface of the compositor's own. The target
@@ -58,9 +61,10 @@ public:
     void writePng(const std::filesystem::path& path) const;
 
     /// Pictures `view` as it shows within its bounds now (hidden, clipped or mid-transition as on
-    /// the screen, but without its own placement) in device pixels at `scale`, with pictures of
-    /// its own; the views' change marks are left for the compositors that show them. A view turning
-    /// on `animator` (may be null) shows the transition's frame at the clock's time.
+    /// the screen, but without its own placement) in device pixels at `scale`, through the
+    /// pictures of the compositor that composed the last frame at that scale (else of its own);
+    /// the views' change marks are left for the frames that show them. A view turning on
+    /// `animator` (may be null) shows the transition's frame at the clock's time.
     static CairoSurfacePtr picture(View& view, int scale, const Animator* animator);
 
 private:
