@@ -19,10 +19,6 @@ float conditionSample(const platform::Acceleration& sample, std::array<double, 3
                       std::array<double, 3>& filter, std::int32_t settingsFilter, std::int32_t settingsAxis,
                       std::int32_t settingsScale);
 
-/// The logarithmic scale's deflection for a product of magnitude and gain:
-/// max(0, float(log10(double(product)) / 2.6)) to the bit, 0 for a product of 0, NaN for NaN.
-float logarithmicDeflection(float product);
-
 /// Samples per second for a settingsUpdateFrequency index (20, 40, 60, 200); any other index gives 40.
 float updateFrequencyRate(std::int32_t settingsUpdateFrequency);
 

@@ -9,7 +9,7 @@ using platform::Rect;
 
 namespace {
 
-constexpr double kInverseHalfTurnDegrees = 1.0 / 180.0;
+constexpr double kHalfTurnDegrees = 180.0;
 
 } // namespace
 
@@ -48,10 +48,7 @@ TremView::~TremView() {
 
 float TremView::needleAngle(float value) {
     const float degrees = value * kNeedleDegreesPerUnit;
-    // Each sample waits on this angle, and a division takes several times a multiplication's time.
-    // For every float value the reciprocal's product narrows to the same float as the quotient
-    // (a test runs through them all), though as doubles the two can differ in the last bit.
-    const double radians = (static_cast<double>(degrees) * std::numbers::pi) * kInverseHalfTurnDegrees;
+    const double radians = (static_cast<double>(degrees) * std::numbers::pi) / kHalfTurnDegrees;
     return static_cast<float>(radians);
 }
 

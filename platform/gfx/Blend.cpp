@@ -2,6 +2,7 @@
 
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/PixelMath.h"
+#include "platform/gfx/PixmanPtr.h"
 
 #include <algorithm>
 #include <cmath>
@@ -114,12 +115,14 @@ constexpr int kWeightOne = 1 << kWeightBits;
 constexpr double kFixedOne = 65536.0;
 constexpr int kFixedShift = 16;
 constexpr std::uint32_t kHalfWeightRound = kWeightOne / 2;
+// Pictures are sampled in 16.16 fixed point, so they must stay well inside 32768 pixels.
+constexpr int kMaxSampledImage = 16384;
 
-std::uint32_t texel(const ImageBits& image, int x, int y) {
+std::uint32_t texel(const ImageBits& image, int x, int y, std::uint32_t alpha) {
     if (x < 0 || y < 0 || x >= image.width || y >= image.height) {
         return 0u;
     }
-    return pixelRow(image, y)[x];
+    return pixelRow(image, y)[x] | alpha;
 }
 
 // Two channels (bits 0-7 and 16-23) of a and b mixed by weight w of b out of kWeightOne, rounded.
@@ -215,12 +218,14 @@ void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX,
     }
 }
 
-bool composeTransformed(const ImageBits& target, const ImageBits& image, const cairo_matrix_t& imageToTarget,
-                        cairo_rectangle_int_t area) {
+bool composeTransformed(const ImageBits& target, const ImageBits& image, bool opaque,
+                        const cairo_matrix_t& imageToTarget, cairo_rectangle_int_t area) {
     cairo_matrix_t toImage = imageToTarget;
-    if (cairo_matrix_invert(&toImage) != CAIRO_STATUS_SUCCESS) {
+    if (cairo_matrix_invert(&toImage) != CAIRO_STATUS_SUCCESS || image.width > kMaxSampledImage ||
+        image.height > kMaxSampledImage) {
         return false;
     }
+    const std::uint32_t alpha = opaque ? 0xff000000u : 0u;
     if (!cut(area, target.width, target.height) || image.width <= 0 || image.height <= 0) {
         return true;
     }
@@ -254,15 +259,15 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, const c
             if (tx >= 0 && ty >= 0 && tx + 1 < image.width && ty + 1 < image.height) {
                 const std::uint32_t* upper = pixelRow(image, ty) + tx;
                 const std::uint32_t* lower = pixelRow(image, ty + 1) + tx;
-                t00 = upper[0];
-                t10 = upper[1];
-                t01 = lower[0];
-                t11 = lower[1];
+                t00 = upper[0] | alpha;
+                t10 = upper[1] | alpha;
+                t01 = lower[0] | alpha;
+                t11 = lower[1] | alpha;
             } else {
-                t00 = texel(image, tx, ty);
-                t10 = texel(image, tx + 1, ty);
-                t01 = texel(image, tx, ty + 1);
-                t11 = texel(image, tx + 1, ty + 1);
+                t00 = texel(image, tx, ty, alpha);
+                t10 = texel(image, tx + 1, ty, alpha);
+                t01 = texel(image, tx, ty + 1, alpha);
+                t11 = texel(image, tx + 1, ty + 1, alpha);
             }
             // Most of a turned picture's rows are clear around a narrow shape.
             if ((t00 | t10 | t01 | t11) == 0u) {
@@ -274,27 +279,48 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, const c
     return true;
 }
 
-void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaque, int x, int y,
+void composeShifted(cairo_surface_t* target, cairo_surface_t* picture, int x, int y,
                     std::span<const cairo_rectangle_int_t> areas, std::span<const std::uint32_t> rowSources) {
+    const bool opaque = cairo_image_surface_get_format(picture) == CAIRO_FORMAT_RGB24;
+    const ImageBits targetBits = imageBits(target);
+    const ImageBits pictureBits = imageBits(picture);
+    PixmanImagePtr targetImage;
+    PixmanImagePtr pictureImage;
+    if (rowSources.empty()) {
+        targetImage = pixmanImageOf(target);
+        pictureImage = pixmanImageOf(picture);
+    }
     for (cairo_rectangle_int_t area : areas) {
         cairo_rectangle_int_t inPicture{area.x - x, area.y - y, area.width, area.height};
-        if (!cut(area, target.width, target.height) || !cut(inPicture, picture.width, picture.height)) {
+        if (!cut(area, targetBits.width, targetBits.height) ||
+            !cut(inPicture, pictureBits.width, pictureBits.height)) {
             continue;
         }
         const int left = std::max(area.x, inPicture.x + x);
         const int right = std::min(area.x + area.width, inPicture.x + x + inPicture.width);
         const int top = std::max(area.y, inPicture.y + y);
         const int bottom = std::min(area.y + area.height, inPicture.y + y + inPicture.height);
-        for (int row = top; row < bottom; ++row) {
-            std::uint32_t* out = pixelRow(target, row) + left;
-            const int pictureRow = rowSources.empty() ? row - y : static_cast<int>(rowSources[row - y]);
-            const std::uint32_t* source = pixelRow(picture, pictureRow) + (left - x);
-            if (opaque) {
-                copyOpaqueRun(out, source, right - left);
-            } else {
-                overRun(out, source, right - left);
+        if (left >= right || top >= bottom) {
+            continue;
+        }
+        if (rowSources.empty()) {
+            pixman_image_composite32(opaque ? PIXMAN_OP_SRC : PIXMAN_OP_OVER, pictureImage.get(), nullptr,
+                                     targetImage.get(), left - x, top - y, 0, 0, left, top, right - left,
+                                     bottom - top);
+        } else {
+            for (int row = top; row < bottom; ++row) {
+                std::uint32_t* out = pixelRow(targetBits, row) + left;
+                const std::uint32_t* source =
+                    pixelRow(pictureBits, static_cast<int>(rowSources[static_cast<std::size_t>(row - y)])) +
+                    (left - x);
+                if (opaque) {
+                    copyOpaqueRun(out, source, right - left);
+                } else {
+                    overRun(out, source, right - left);
+                }
             }
         }
+        cairo_surface_mark_dirty_rectangle(target, left, top, right - left, bottom - top);
     }
 }
 

@@ -26,9 +26,8 @@ ImageBits imageBits(cairo_surface_t* image);
 /// pixels. Null otherwise (a group, a device offset, a clip of another shape).
 cairo_surface_t* directTarget(cairo_t* cr, cairo_rectangle_int_t& clip);
 
-/// Two compositing steps of every recorder frame, written out because Cairo's general paths for
-/// them cost more than the rest of the frame together. Both blend OVER with premultiplied alpha and
-/// write only inside `area` (target pixels, cut to the target).
+/// The compositing steps of a frame. Each blends OVER with premultiplied alpha, as Cairo does, and
+/// writes only inside `area` (target pixels, cut to the target).
 
 /// Pixels of one row from x = `from` up to, not including, `to`; none when from >= to.
 struct PixelRun {
@@ -42,20 +41,21 @@ struct PixelRun {
 void paintThroughMask(const ImageBits& target, const ImageBits& mask, int maskX, int maskY,
                       cairo_rectangle_int_t area, Color color, std::span<const PixelRun> rowRuns = {});
 
-/// Composes premultiplied ARGB `image` under the affine `imageToTarget` (image pixels to target
-/// pixels; any turn, scale or shift), sampled bilinearly with nothing beyond its edges.
-/// Returns false, drawing nothing, when the matrix cannot be inverted.
-bool composeTransformed(const ImageBits& target, const ImageBits& image, const cairo_matrix_t& imageToTarget,
-                        cairo_rectangle_int_t area);
+/// Composes premultiplied ARGB `image` (opaque: RGB24, its alpha taken as full) under the affine
+/// `imageToTarget` (image pixels to target pixels; any turn, scale or shift), sampled bilinearly as
+/// Cairo's filter samples, with nothing beyond its edges. Returns false, drawing nothing, when the
+/// matrix cannot be inverted or the image is too large to sample (over 16384 pixels a side).
+bool composeTransformed(const ImageBits& target, const ImageBits& image, bool opaque,
+                        const cairo_matrix_t& imageToTarget, cairo_rectangle_int_t area);
 
-/// Composes a picture at a whole-pixel shift: its pixel (0, 0) on target pixel (x, y), inside each
-/// of `areas` (target pixels). A premultiplied ARGB picture is blended; an RGB24 one is opaque and
-/// copied. `areas` must not overlap. `rowSources`, unless empty, has an entry for each picture row:
-/// row r holds the same pixels as row rowSources[r], and that is the row read, so that a picture
-/// whose rows repeat (ruled paper) is read from memory once for each distinct row.
-void composeShifted(const ImageBits& target, const ImageBits& picture, bool opaque, int x, int y,
-                    std::span<const cairo_rectangle_int_t> areas,
-                    std::span<const std::uint32_t> rowSources = {});
+/// Composes image surface `picture` at a whole-pixel shift into ARGB32 image surface `target`: its
+/// pixel (0, 0) on target pixel (x, y), inside each of `areas` (target pixels), which must not
+/// overlap. An RGB24 picture is opaque and copied; an ARGB32 one is blended. `rowSources`, unless
+/// empty, has an entry for each picture row: row r holds the same pixels as row rowSources[r], and
+/// that is the row read, so that a picture whose rows repeat (ruled paper) is read from memory once
+/// for each distinct row. Without it the work is pixman's.
+void composeShifted(cairo_surface_t* target, cairo_surface_t* picture, int x, int y,
+                    std::span<const cairo_rectangle_int_t> areas, std::span<const std::uint32_t> rowSources = {});
 
 /// For a picture many of whose rows repeat, the row each one repeats (its own row when none
 /// above it has the same pixels): what composeShifted() takes. Empty when the picture is small or

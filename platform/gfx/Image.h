@@ -45,7 +45,7 @@ public:
     /// Pixels to show the image at `widthPixels` x `heightPixels` for pixel scale `scale`: the copy
     /// made for that scale when there is one of exactly that size, else the original. The caller
     /// owns the returned reference; a file is decoded anew on each call (views draw an image once
-    /// into their own cache, so nothing is kept here). Null, said once on standard error, when
+    /// into their own picture, so nothing is kept here). Null, said once on standard error, when
     /// the file can no longer be read.
     CairoSurfacePtr pixelsForSize(int widthPixels, int heightPixels, int scale) const;
 

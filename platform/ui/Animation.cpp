@@ -11,12 +11,6 @@
 
 namespace platform {
 
-namespace {
-
-int pixels(float points, int scale) { return static_cast<int>(std::ceil(points * static_cast<float>(scale))); }
-
-} // namespace
-
 PageTransition::PageTransition(AnimationTransition transition, View& view, CairoSurfacePtr oldPage, int scale)
     : transition_(transition), view_(&view), oldPage_(std::move(oldPage)), scale_(scale),
       pageSize_(view.bounds().size) {}
@@ -114,25 +108,7 @@ void Animator::setAnimationTransition(AnimationTransition transition, View& view
     open_->transition = std::make_unique<PageTransition>(transition, view, std::move(oldPage), scale_);
 }
 
-CairoSurfacePtr Animator::picture(View& view) const {
-    view.displayIfNeeded(scale_);
-    const Rect bounds = view.bounds();
-    CairoSurfacePtr picture = makeImageSurface(std::max(1, pixels(bounds.size.width, scale_)),
-                                               std::max(1, pixels(bounds.size.height, scale_)));
-    {
-        CairoContextPtr cr = makeContext(picture.get());
-        cairo_scale(cr.get(), scale_, scale_);
-        // Cancel the view's own placement, so that the view lands at the picture's origin while
-        // it is still drawn as a whole: hidden, clipped or mid-transition, as it is on the screen.
-        cairo_matrix_t fromParent = view.layer().matrixToParent(bounds.size);
-        if (view.layer().hasFiniteTransform() && cairo_matrix_invert(&fromParent) == CAIRO_STATUS_SUCCESS) {
-            cairo_transform(cr.get(), &fromParent);
-            Compositor::composite(view, cr.get(), scale_, this);
-        }
-    }
-    cairo_surface_flush(picture.get());
-    return picture;
-}
+CairoSurfacePtr Animator::picture(View& view) const { return Compositor::picture(view, scale_, this); }
 
 void Animator::commitAnimations() {
     assert(open_);

@@ -18,9 +18,6 @@ namespace platform {
 
 namespace {
 
-// Beyond this a shift is no picture on any surface, and left to Cairo.
-constexpr double kMaxShift = 1.0e6;
-
 int pixels(float points, int scale) { return static_cast<int>(std::ceil(points * static_cast<float>(scale))); }
 
 // A cached picture that is only moved, not turned or scaled, is placed at whole device pixels: half
@@ -34,19 +31,6 @@ void snapToDevicePixels(cairo_t* cr) {
         m.y0 = std::round(m.y0);
         cairo_set_matrix(cr, &m);
     }
-}
-
-bool isWholePixelShift(const cairo_matrix_t& m) {
-    return m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0 && m.x0 == std::floor(m.x0) &&
-           m.y0 == std::floor(m.y0) && std::abs(m.x0) < kMaxShift && std::abs(m.y0) < kMaxShift;
-}
-
-cairo_rectangle_int_t intersect(const cairo_rectangle_int_t& a, const cairo_rectangle_int_t& b) {
-    const int x1 = std::max(a.x, b.x);
-    const int y1 = std::max(a.y, b.y);
-    const int x2 = std::min(a.x + a.width, b.x + b.width);
-    const int y2 = std::min(a.y + a.height, b.y + b.height);
-    return cairo_rectangle_int_t{x1, y1, std::max(0, x2 - x1), std::max(0, y2 - y1)};
 }
 
 cairo_rectangle_int_t unite(const cairo_rectangle_int_t& a, const cairo_rectangle_int_t& b) {
@@ -105,30 +89,6 @@ cairo_rectangle_int_t extentInDevice(const View& view, const cairo_matrix_t& par
     return extent;
 }
 
-// Paints a one-stroke picture's coverage, straight into the target's pixels where it can.
-void paintCoverage(cairo_t* cr, const View::Coverage& coverage) {
-    cairo_matrix_t m;
-    cairo_get_matrix(cr, &m);
-    cairo_rectangle_int_t clip{};
-    cairo_surface_t* target = isWholePixelShift(m) ? directTarget(cr, clip) : nullptr;
-    if (target != nullptr) {
-        const int x = static_cast<int>(m.x0);
-        const int y = static_cast<int>(m.y0);
-        const cairo_rectangle_int_t area = intersect(
-            clip, cairo_rectangle_int_t{coverage.ink.x + x, coverage.ink.y + y, coverage.ink.width, coverage.ink.height});
-        if (area.width > 0 && area.height > 0) {
-            paintThroughMask(imageBits(target), imageBits(coverage.mask), x, y, area, coverage.color,
-                             coverage.rows);
-            cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
-        }
-        return;
-    }
-    cairo_rectangle(cr, coverage.ink.x, coverage.ink.y, coverage.ink.width, coverage.ink.height);
-    cairo_clip(cr);
-    cairo_set_source_rgba(cr, coverage.color.red, coverage.color.green, coverage.color.blue, coverage.color.alpha);
-    cairo_mask_surface(cr, coverage.mask, 0.0, 0.0);
-}
-
 // Where `child` lies in its parent when it is only moved, not turned.
 std::optional<Rect> movedFrame(const View& child) {
     const Size size = child.bounds().size;
@@ -139,16 +99,81 @@ std::optional<Rect> movedFrame(const View& child) {
     return Rect(static_cast<float>(m.x0), static_cast<float>(m.y0), size.width, size.height);
 }
 
+// Whether composing `root` writes every pixel of `surface` with an opaque colour before anything
+// else, as a window with an opaque background does. Clearing the picture first would then be a
+// second write of every pixel for nothing: an opaque colour over anything is that colour.
+bool paintsEveryPixelFirst(const View& root, cairo_surface_t* surface, int scale, const Animator* animator) {
+    const std::optional<Color>& background = root.backgroundColor();
+    if (!background || !(background->alpha >= 1.0) || root.isHidden() || !root.layer().hasFiniteTransform() ||
+        (animator != nullptr && animator->transitionFor(root) != nullptr)) {
+        return false;
+    }
+    const Size size = root.bounds().size;
+    const cairo_matrix_t m = root.layer().matrixToParent(size);
+    // Placed at the origin without turning or scaling, and at least as large as the picture.
+    return m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0 && m.x0 == 0.0 && m.y0 == 0.0 &&
+           static_cast<double>(size.width) * scale >= cairo_image_surface_get_width(surface) &&
+           static_cast<double>(size.height) * scale >= cairo_image_surface_get_height(surface);
+}
+
+// The compositor that composed the last frame on this thread, whose pictures a page turn's
+// pictures reuse; null once it is gone.
+thread_local Compositor* lastRendering = nullptr;
+
+// True when `m` (user space to device) maps points to whole device pixels at `scale`, unturned.
+bool onWholePixels(const cairo_matrix_t& m, int scale) {
+    return m.xx == scale && m.yy == scale && m.xy == 0.0 && m.yx == 0.0 && m.x0 == std::floor(m.x0) &&
+           m.y0 == std::floor(m.y0);
+}
+
+} // namespace
+
+void Compositor::display(View& view, const std::shared_ptr<View>& handle) {
+    if (view.drawsContent()) {
+        const Size size = view.bounds().size;
+        const int width = pixels(size.width, scale_);
+        const int height = pixels(size.height, scale_);
+        const bool opaque = view.drawsOpaqueContent();
+        Drawn& drawn = pictures_[&view];
+        if (handle) {
+            drawn.view = handle;
+        }
+        if (drawn.generation != view.displayGeneration() || !drawn.picture.fits(width, height, scale_, opaque)) {
+            drawn.generation = view.displayGeneration();
+            CairoSurfacePtr finished =
+                width > 0 && height > 0 ? view.takeFinishedContents(scale_, width, height) : nullptr;
+            if (finished) {
+                drawn.picture.adopt(std::move(finished), scale_);
+            } else {
+                drawn.picture.redraw(width, height, scale_, opaque,
+                                     [&](GraphicsContext& context) { view.drawRect(context, view.bounds()); });
+            }
+        }
+    } else {
+        // A view that stopped drawing (an image view whose image was taken away) shows nothing.
+        pictures_.erase(&view);
+    }
+    for (const std::shared_ptr<View>& child : view.subviews()) {
+        display(*child, child);
+    }
+}
+
+const Picture* Compositor::pictureOf(const View& view) const {
+    const auto it = pictures_.find(&view);
+    return it != pictures_.end() ? &it->second.picture : nullptr;
+}
+
 // True when everything `view` shows within its bounds is opaque: an opaque background, an opaque
 // picture (which fills the bounds), or a subview that covers the bounds and is itself so. A view
 // turning a page is left out: a turn shows what lies beneath its pages.
-bool coversOpaquely(const View& view, const Animator* animator) {
+bool Compositor::coversOpaquely(const View& view, const Animator* animator) const {
     if (view.isHidden() || !view.layer().hasFiniteTransform() ||
         (animator != nullptr && animator->transitionFor(view) != nullptr)) {
         return false;
     }
+    const Picture* picture = pictureOf(view);
     if ((view.backgroundColor() && view.backgroundColor()->alpha >= 1.0) ||
-        (view.drawsOpaqueContent() && view.contents() != nullptr)) {
+        (view.drawsOpaqueContent() && picture != nullptr && picture->isOpaque())) {
         return true;
     }
     const Size size = view.bounds().size;
@@ -162,7 +187,7 @@ bool coversOpaquely(const View& view, const Animator* animator) {
 
 // The largest part of `view`'s bounds that one opaque subview covers, when it lies on whole device
 // pixels (a hole with soft edges would let the background show through in a seam).
-std::optional<Rect> coveredPart(const View& view, cairo_t* cr, const Animator* animator) {
+std::optional<Rect> Compositor::coveredPart(const View& view, cairo_t* cr, const Animator* animator) const {
     cairo_matrix_t m;
     cairo_get_matrix(cr, &m);
     if (m.xy != 0.0 || m.yx != 0.0) {
@@ -194,128 +219,11 @@ std::optional<Rect> coveredPart(const View& view, cairo_t* cr, const Animator* a
     return best;
 }
 
-// A picture only moved by whole pixels, straight into the target's pixels: Cairo spends as much
-// on setting up each of a shadow's tiles as on blending its pixels.
-bool composeShiftedDirectly(cairo_t* cr, const cairo_matrix_t& m, cairo_surface_t* contents,
-                            const cairo_rectangle_int_t& ink, const std::vector<cairo_rectangle_int_t>& tiles,
-                            const std::vector<std::uint32_t>& rowSources) {
-    const cairo_format_t format = cairo_image_surface_get_format(contents);
-    cairo_rectangle_int_t clip{};
-    cairo_surface_t* target = nullptr;
-    if (!isWholePixelShift(m) || (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) ||
-        (target = directTarget(cr, clip)) == nullptr) {
-        return false;
+Compositor::~Compositor() {
+    if (lastRendering == this) {
+        lastRendering = nullptr;
     }
-    const int x = static_cast<int>(m.x0);
-    const int y = static_cast<int>(m.y0);
-    // Each part moved onto the target and cut to the clip.
-    const ImageBits targetBits = imageBits(target);
-    const ImageBits pictureBits = imageBits(contents);
-    const auto compose = [&](const cairo_rectangle_int_t& part) {
-        const cairo_rectangle_int_t area =
-            intersect(clip, cairo_rectangle_int_t{part.x + x, part.y + y, part.width, part.height});
-        if (area.width > 0 && area.height > 0) {
-            composeShifted(targetBits, pictureBits, format == CAIRO_FORMAT_RGB24, x, y, std::span(&area, 1),
-                           rowSources);
-            cairo_surface_mark_dirty_rectangle(target, area.x, area.y, area.width, area.height);
-        }
-    };
-    if (tiles.empty()) {
-        compose(ink);
-    } else {
-        std::for_each(tiles.begin(), tiles.end(), compose);
-    }
-    return true;
 }
-
-// A turned picture's box in device space is mostly empty: a needle turned by a few degrees spans
-// several times its own width. Filtering every pixel of that box costs more than the rest of the
-// frame, so the fill is cut into bands of rows, each only as wide as the picture is in that band
-// (plus a pixel for the filter's reach). Every pixel left out would have been composed with nothing.
-constexpr int kTurnedBandRows = 8;
-// Pictures are sampled in 16.16 fixed point, so they must stay well inside 32768 pixels.
-constexpr int kMaxDirectImage = 16384;
-
-void fillTurned(cairo_t* cr, cairo_surface_t* contents, const cairo_rectangle_int_t& ink) {
-    cairo_matrix_t m;
-    cairo_get_matrix(cr, &m);
-    cairo_rectangle_int_t clip{};
-    if (cairo_image_surface_get_format(contents) == CAIRO_FORMAT_ARGB32 &&
-        cairo_image_surface_get_width(contents) <= kMaxDirectImage &&
-        cairo_image_surface_get_height(contents) <= kMaxDirectImage) {
-        if (cairo_surface_t* target = directTarget(cr, clip)) {
-            // Only the inked part is sampled: beyond it the picture is clear.
-            const ImageBits whole = imageBits(contents);
-            const ImageBits inked{whole.data + static_cast<std::ptrdiff_t>(ink.y) * whole.stride + 4 * ink.x, ink.width,
-                                  ink.height, whole.stride};
-            cairo_matrix_t fromInked = m;
-            cairo_matrix_translate(&fromInked, ink.x, ink.y);
-            if (composeTransformed(imageBits(target), inked, fromInked, clip)) {
-                cairo_surface_mark_dirty_rectangle(target, clip.x, clip.y, clip.width, clip.height);
-                return;
-            }
-        }
-    }
-    std::array<std::array<double, 2>, 4> corners{{{double(ink.x), double(ink.y)},
-                                                  {double(ink.x + ink.width), double(ink.y)},
-                                                  {double(ink.x + ink.width), double(ink.y + ink.height)},
-                                                  {double(ink.x), double(ink.y + ink.height)}}};
-    double top = std::numeric_limits<double>::infinity();
-    double bottom = -top;
-    for (auto& corner : corners) {
-        cairo_user_to_device(cr, &corner[0], &corner[1]);
-        top = std::min(top, corner[1]);
-        bottom = std::max(bottom, corner[1]);
-    }
-    cairo_identity_matrix(cr);
-    const double firstRow = std::floor(top) - 1.0;
-    const double lastRow = std::ceil(bottom) + 1.0;
-    for (double bandTop = firstRow; bandTop < lastRow; bandTop += kTurnedBandRows) {
-        const double bandBottom = bandTop + kTurnedBandRows;
-        double left = std::numeric_limits<double>::infinity();
-        double right = -left;
-        // The picture is a convex quadrilateral: its extent in the band is that of its edges
-        // cut to the band.
-        for (std::size_t i = 0; i < corners.size(); ++i) {
-            const auto& p = corners[i];
-            const auto& q = corners[(i + 1) % corners.size()];
-            const double low = std::max(std::min(p[1], q[1]), bandTop);
-            const double high = std::min(std::max(p[1], q[1]), bandBottom);
-            if (low > high) {
-                continue;
-            }
-            for (const double y : {low, high}) {
-                const double x = p[1] == q[1] ? p[0] : p[0] + (q[0] - p[0]) * (y - p[1]) / (q[1] - p[1]);
-                left = std::min({left, x, p[1] == q[1] ? q[0] : x});
-                right = std::max({right, x, p[1] == q[1] ? q[0] : x});
-            }
-        }
-        if (left <= right) {
-            const double x = std::floor(left) - 1.0;
-            cairo_rectangle(cr, x, bandTop, std::ceil(right) + 1.0 - x, kTurnedBandRows);
-        }
-    }
-    cairo_fill(cr);
-}
-
-// Whether composing `root` writes every pixel of `surface` with an opaque colour before anything
-// else, as a window with an opaque background does. Clearing the picture first would then be a
-// second write of every pixel for nothing: an opaque colour over anything is that colour.
-bool paintsEveryPixelFirst(const View& root, cairo_surface_t* surface, int scale, const Animator* animator) {
-    const std::optional<Color>& background = root.backgroundColor();
-    if (!background || !(background->alpha >= 1.0) || root.isHidden() || !root.layer().hasFiniteTransform() ||
-        (animator != nullptr && animator->transitionFor(root) != nullptr)) {
-        return false;
-    }
-    const Size size = root.bounds().size;
-    const cairo_matrix_t m = root.layer().matrixToParent(size);
-    // Placed at the origin without turning or scaling, and at least as large as the picture.
-    return m.xx == 1.0 && m.yy == 1.0 && m.xy == 0.0 && m.yx == 0.0 && m.x0 == 0.0 && m.y0 == 0.0 &&
-           static_cast<double>(size.width) * scale >= cairo_image_surface_get_width(surface) &&
-           static_cast<double>(size.height) * scale >= cairo_image_surface_get_height(surface);
-}
-
-} // namespace
 
 Compositor::Compositor(Size pointSize, int scale) : pointSize_(pointSize), scale_(scale) {
     if (scale < 1 || scale > 3) {
@@ -367,8 +275,13 @@ Compositor::changedPart(const View& root, const std::vector<Shown>& shown, const
     return changed;
 }
 
+
 void Compositor::render(View& root, const Animator* animator) {
-    root.displayIfNeeded(scale_);
+    lastRendering = this;
+    // Pictures of views that are gone; a root is reached by reference, so its own stays while it is
+    // the one composed.
+    std::erase_if(pictures_, [&](const auto& entry) { return entry.first != &root && entry.second.view.expired(); });
+    display(root, nullptr);
     std::vector<Shown>& shown = nextShown_;
     shown.clear();
     cairo_matrix_t toDevice;
@@ -396,38 +309,69 @@ void Compositor::render(View& root, const Animator* animator) {
         cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
     }
     cairo_scale(cr.get(), scale_, scale_);
-    composite(root, cr.get(), scale_, animator);
+    composite(root, cr.get(), animator);
     cr.reset();
     cairo_surface_flush(surface_.get());
     root.clearChanges();
     lastRootClears_ = root.changesCleared();
 }
 
-void Compositor::composite(View& view, cairo_t* cr, int scale, const Animator* animator) {
+void Compositor::composite(View& view, cairo_t* cr, const Animator* animator) {
     if (view.isHidden() || !view.layer().hasFiniteTransform()) {
         return;
     }
-    const Rect bounds = view.bounds();
     CairoSaveGuard guard(cr);
-    const cairo_matrix_t toParent = view.layer().matrixToParent(bounds.size);
+    const cairo_matrix_t toParent = view.layer().matrixToParent(view.bounds().size);
     cairo_transform(cr, &toParent);
+    const PageTransition* transition = animator != nullptr ? animator->transitionFor(view) : nullptr;
+    const int scale = transition != nullptr ? transition->scale() : scale_;
+    cairo_matrix_t toDevice;
+    cairo_get_matrix(cr, &toDevice);
+    if ((transition != nullptr || view.clipsToBounds()) && !onWholePixels(toDevice, scale)) {
+        composeApart(view, cr, scale, animator);
+        return;
+    }
+    composeWithin(view, cr, scale, animator);
+}
+
+void Compositor::composeWithin(View& view, cairo_t* cr, int scale, const Animator* animator) {
+    const Size size = view.bounds().size;
     if (const PageTransition* transition = animator != nullptr ? animator->transitionFor(view) : nullptr) {
         // The new page is the view as it is now, composed afresh at the transition's scale.
         cairo_surface_t* newPage = transition->newPageCanvas();
         {
             CairoContextPtr pageContext = makeContext(newPage);
-            cairo_scale(pageContext.get(), transition->scale(), transition->scale());
-            composeContents(view, pageContext.get(), transition->scale(), animator);
+            cairo_scale(pageContext.get(), scale, scale);
+            composeContents(view, pageContext.get(), scale, animator);
         }
         cairo_surface_flush(newPage);
         transition->drawFrame(cr, newPage, transition->progressAt(animator->clock().now()));
         return;
     }
     if (view.clipsToBounds()) {
-        cairo_rectangle(cr, 0.0, 0.0, bounds.size.width, bounds.size.height);
+        cairo_rectangle(cr, 0.0, 0.0, size.width, size.height);
         cairo_clip(cr);
     }
     composeContents(view, cr, scale, animator);
+}
+
+void Compositor::composeApart(View& view, cairo_t* cr, int scale, const Animator* animator) {
+    const Size size = view.bounds().size;
+    CairoSurfacePtr apart = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
+    {
+        CairoContextPtr own = makeContext(apart.get());
+        cairo_scale(own.get(), scale, scale);
+        composeWithin(view, own.get(), scale, animator);
+    }
+    Picture placed;
+    placed.adopt(std::move(apart), scale);
+    cairo_rectangle_int_t clip{};
+    cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (cairo_surface_t* target = directTarget(cr, clip)) {
+        placed.composeInto(target, clip, m);
+    }
 }
 
 void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Animator* animator) {
@@ -443,44 +387,42 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
         cairo_fill(cr);
         cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
     }
-    if (const std::optional<View::Coverage> coverage = view.contentsCoverage()) {
-        if (coverage->ink.width > 0) {
-            CairoSaveGuard contentsGuard(cr);
-            cairo_scale(cr, 1.0 / scale, 1.0 / scale);
-            snapToDevicePixels(cr);
-            paintCoverage(cr, *coverage);
-        }
-    } else if (cairo_surface_t* contents = view.contents()) {
-        CairoSaveGuard contentsGuard(cr);
+    if (const auto it = pictures_.find(&view); it != pictures_.end() && !it->second.picture.isEmpty()) {
+        CairoSaveGuard pictureGuard(cr);
         cairo_scale(cr, 1.0 / scale, 1.0 / scale);
         snapToDevicePixels(cr);
-        cairo_set_source_surface(cr, contents, 0.0, 0.0);
-        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-        // Only the inked part of the picture is blended; the rest is known to be clear.
-        const cairo_rectangle_int_t& ink = view.contentsInk();
         cairo_matrix_t m;
         cairo_get_matrix(cr, &m);
-        if (composeShiftedDirectly(cr, m, contents, ink, view.contentsInkTiles(),
-                                   view.contentsRowSources())) {
-            // done
-        } else if (m.xy != 0.0 || m.yx != 0.0) {
-            fillTurned(cr, contents, ink);
-        } else if (!view.contentsInkTiles().empty()) {
-            for (const cairo_rectangle_int_t& tile : view.contentsInkTiles()) {
-                cairo_rectangle(cr, tile.x, tile.y, tile.width, tile.height);
-            }
-            cairo_fill(cr);
-        } else if (ink.x == 0 && ink.y == 0 && ink.width == cairo_image_surface_get_width(contents) &&
-                   ink.height == cairo_image_surface_get_height(contents)) {
-            cairo_paint(cr);
-        } else {
-            cairo_rectangle(cr, ink.x, ink.y, ink.width, ink.height);
-            cairo_fill(cr);
+        cairo_rectangle_int_t clip{};
+        if (cairo_surface_t* target = directTarget(cr, clip)) {
+            it->second.picture.composeInto(target, clip, m);
         }
     }
     for (const std::shared_ptr<View>& child : view.subviews()) {
-        composite(*child, cr, scale, animator);
+        composite(*child, cr, animator);
     }
+}
+
+CairoSurfacePtr Compositor::picture(View& view, int scale, const Animator* animator) {
+    const Size size = view.bounds().size;
+    // The pictures of the compositor that showed the last frame at this scale serve as they are:
+    // a page turn's start then redraws only what changed since, as that frame's next would.
+    std::optional<Compositor> own;
+    Compositor* painter = lastRendering != nullptr && lastRendering->scale_ == scale ? lastRendering : &own.emplace(size, scale);
+    painter->display(view, nullptr);
+    CairoSurfacePtr picture = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
+    CairoContextPtr cr = makeContext(picture.get());
+    cairo_scale(cr.get(), scale, scale);
+    // Cancel the view's own placement, so that the view lands at the picture's origin while it is
+    // still drawn as a whole: hidden, clipped or mid-transition, as it is on the screen.
+    cairo_matrix_t fromParent = view.layer().matrixToParent(size);
+    if (view.layer().hasFiniteTransform() && cairo_matrix_invert(&fromParent) == CAIRO_STATUS_SUCCESS) {
+        cairo_transform(cr.get(), &fromParent);
+        painter->composite(view, cr.get(), animator);
+    }
+    cr.reset();
+    cairo_surface_flush(picture.get());
+    return picture;
 }
 
 void Compositor::writePng(const std::filesystem::path& path) const { writeSurfacePng(surface_.get(), path); }

@@ -9,7 +9,7 @@
 namespace platform {
 
 /// A view that shows an image scaled to fill its bounds. The scaled picture is made once per
-/// pixel scale and kept in the view's cache, so composing a frame never rescales the image; where
+/// pixel scale and kept as the view's picture, so composing a frame never rescales the image; where
 /// the image has a copy drawn for the pixel scale in use, that copy is used as it is.
 class ImageView : public View {
 public:
@@ -21,7 +21,7 @@ public:
 
     void drawRect(GraphicsContext& context, const Rect& rect) override;
     void prefetchContents(int scale) override;
-    /// The decoded copy itself when it is exactly the cache's size and format, so that a first
+    /// The decoded copy itself when it is exactly the picture's size and format, so that a first
     /// frame does not copy it pixel by pixel.
     CairoSurfacePtr takeFinishedContents(int scale, int widthPixels, int heightPixels) override;
     bool drawsContent() const override { return image_ != nullptr; }

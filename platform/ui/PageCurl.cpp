@@ -99,14 +99,6 @@ std::vector<Vec> clipToHalfPlane(const std::vector<Vec>& polygon, const CurlFold
     return out;
 }
 
-// The part of a convex polygon inside an axis-aligned box.
-std::vector<Vec> clipToBox(std::vector<Vec> polygon, double minX, double minY, double maxX, double maxY) {
-    polygon = clipToHalfPlane(polygon, CurlFold{1.0, 0.0, 0.0}, minX, +1.0);
-    polygon = clipToHalfPlane(polygon, CurlFold{1.0, 0.0, 0.0}, maxX, -1.0);
-    polygon = clipToHalfPlane(polygon, CurlFold{0.0, 1.0, 0.0}, minY, +1.0);
-    return clipToHalfPlane(polygon, CurlFold{0.0, 1.0, 0.0}, maxY, -1.0);
-}
-
 Vec reflect(const CurlFold& fold, const Vec& v) {
     const double d = 2.0 * (along(fold, v) - fold.offset);
     return Vec{v.x - d * fold.normalX, v.y - d * fold.normalY};
@@ -213,11 +205,9 @@ void writeFlapShadow(cairo_surface_t* back, const CurlFold& mirror, Size size, i
     cairo_surface_mark_dirty(back);
 }
 
-// Both pages straight into the target's pixels, split along the fold, where the page lies on whole
-// pixels at the pictures' own scale: two polygon fills with resampled patterns cost most of a curl
-// frame, while each row of the split is two copies and a mixed pixel or two.
-// The target, when the page lies on it at whole pixels and the pictures' own scale, with the
-// context's clip and the page's device position.
+// Where a curl writes: the target, when the page lies on it at whole pixels and the pictures' own
+// scale, with the context's clip and the page's device position. Each row of a curl is then a
+// copy or two and a mixed pixel, where polygon fills with patterns would cost most of a frame.
 struct DirectPage {
     cairo_surface_t* target = nullptr;
     cairo_rectangle_int_t clip{};
@@ -238,31 +228,16 @@ bool directPage(cairo_t* cr, int scale, DirectPage& page) {
     return page.target != nullptr;
 }
 
-bool isArgb(cairo_surface_t* picture) { return cairo_image_surface_get_format(picture) == CAIRO_FORMAT_ARGB32; }
-
-// How far past the fold a device pixel centre (x, y) lies, as a x + b y + c: a page point p lies
-// normal . p - offset points past it, and p = (device - page position) / scale.
-void foldInDevicePixels(const CurlFold& fold, const DirectPage& page, int scale, double& a, double& b, double& c) {
-    a = fold.normalX;
-    b = fold.normalY;
-    c = -fold.normalX * page.x - fold.normalY * page.y - fold.offset * scale;
-}
-
-// Both pages straight into the target's pixels, split along the fold: two polygon fills with
-// patterns cost most of a curl frame, while each row of the split is two copies and a mixed pixel.
-bool splitDirectly(cairo_t* cr, const PagePictures& pages, const CurlFold& fold) {
-    DirectPage page;
-    if (!isArgb(pages.oldPage) || !isArgb(pages.newPage) || !directPage(cr, pages.scale, page)) {
-        return false;
-    }
-    double a = 0.0;
-    double b = 0.0;
-    double c = 0.0;
-    foldInDevicePixels(fold, page, pages.scale, a, b, c);
-    composeSplit(imageBits(page.target), imageBits(pages.oldPage), imageBits(pages.newPage), page.x, page.y,
-                 page.clip, a, b, c);
-    cairo_surface_mark_dirty_rectangle(page.target, page.clip.x, page.clip.y, page.clip.width, page.clip.height);
-    return true;
+// Composes `before` and `after`, their pixel (0, 0) at device pixel (x, y), split along the fold
+// within `area`: `before` on the resting side, `after` on the lifted side. A picture with no
+// pixels leaves its side as it is.
+void split(const DirectPage& page, const ImageBits& before, const ImageBits& after, int x, int y,
+           const cairo_rectangle_int_t& area, const CurlFold& fold, int scale) {
+    // How far past the fold a device pixel centre lies, as a x + b y + c: a page point p lies
+    // normal . p - offset points past it, and p = (device - page position) / scale.
+    const double c = -fold.normalX * page.x - fold.normalY * page.y - fold.offset * scale;
+    composeSplit(imageBits(page.target), before, after, x, y, area, fold.normalX, fold.normalY, c);
+    cairo_surface_mark_dirty_rectangle(page.target, area.x, area.y, area.width, area.height);
 }
 
 struct Box {
@@ -273,35 +248,20 @@ struct Box {
 };
 
 // The flap's back moved by `shift` (points), on the resting side of the fold only and within `box`
-// (points), straight into the target's pixels like the pages.
-bool composeBackDirectly(cairo_t* cr, const PagePictures& pages, const CurlArtwork& artwork, const CurlFold& fold,
-                         Vec shift, Box box) {
-    DirectPage page;
-    if (!isArgb(artwork.back.get()) || !directPage(cr, pages.scale, page)) {
-        return false;
-    }
-    const int scale = pages.scale;
-    const auto left = static_cast<int>(std::floor(box.minX * scale)) + page.x;
-    const auto top = static_cast<int>(std::floor(box.minY * scale)) + page.y;
-    const auto right = static_cast<int>(std::ceil(box.maxX * scale)) + page.x;
-    const auto bottom = static_cast<int>(std::ceil(box.maxY * scale)) + page.y;
-    const int x1 = std::max(page.clip.x, left);
-    const int y1 = std::max(page.clip.y, top);
-    const int x2 = std::min(page.clip.x + page.clip.width, right);
-    const int y2 = std::min(page.clip.y + page.clip.height, bottom);
+// (points).
+void composeBack(const DirectPage& page, const CurlArtwork& artwork, const CurlFold& fold, Vec shift, Box box,
+                 int scale) {
+    const int x1 = std::max(page.clip.x, static_cast<int>(std::floor(box.minX * scale)) + page.x);
+    const int y1 = std::max(page.clip.y, static_cast<int>(std::floor(box.minY * scale)) + page.y);
+    const int x2 = std::min(page.clip.x + page.clip.width, static_cast<int>(std::ceil(box.maxX * scale)) + page.x);
+    const int y2 = std::min(page.clip.y + page.clip.height, static_cast<int>(std::ceil(box.maxY * scale)) + page.y);
     if (x2 <= x1 || y2 <= y1) {
-        return true;
+        return;
     }
-    const cairo_rectangle_int_t area{x1, y1, x2 - x1, y2 - y1};
-    double a = 0.0;
-    double b = 0.0;
-    double c = 0.0;
-    foldInDevicePixels(fold, page, scale, a, b, c);
     const int x = page.x + static_cast<int>(std::round((artwork.backOrigin.x + shift.x) * scale));
     const int y = page.y + static_cast<int>(std::round((artwork.backOrigin.y + shift.y) * scale));
-    composeSplit(imageBits(page.target), imageBits(artwork.back.get()), ImageBits{}, x, y, area, a, b, c);
-    cairo_surface_mark_dirty_rectangle(page.target, area.x, area.y, area.width, area.height);
-    return true;
+    split(page, imageBits(artwork.back.get()), ImageBits{}, x, y, cairo_rectangle_int_t{x1, y1, x2 - x1, y2 - y1},
+          fold, scale);
 }
 
 // Before a turn starts it shows the old page, once it has ended the new one (a NaN counts as the
@@ -447,7 +407,6 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
     const CurlFold fold = curlUpFold(pages.size, progress);
     const std::vector<Vec> page = pageCorners(pages.size);
     const std::vector<Vec> lifted = clipToHalfPlane(page, fold, fold.offset, +1.0);
-    const std::vector<Vec> resting = clipToHalfPlane(page, fold, fold.offset, -1.0);
 
     CairoSaveGuard guard(cr);
     cairo_rectangle(cr, 0.0, 0.0, pages.size.width, pages.size.height);
@@ -455,12 +414,11 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
 
     // The new page where the old one has been lifted off, the old one where it still lies flat.
-    if (!splitDirectly(cr, pages, fold)) {
-        const CairoPatternPtr newPattern = picturePattern(pages.newPage, scale);
-        fillWithPattern(cr, lifted, newPattern.get());
-        const CairoPatternPtr oldPattern = picturePattern(pages.oldPage, scale);
-        fillWithPattern(cr, resting, oldPattern.get());
+    DirectPage direct;
+    if (!directPage(cr, scale, direct)) {
+        return;
     }
+    split(direct, imageBits(pages.oldPage), imageBits(pages.newPage), direct.x, direct.y, direct.clip, fold, scale);
     if (lifted.size() < 3) {
         return;
     }
@@ -481,12 +439,7 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
     }
     const double reach = kFlapShadowWidth + std::max(std::abs(kFlapShadowOffsetX), std::abs(kFlapShadowOffsetY));
     const Vec twice{2.0 * fold.offset * fold.normalX, 2.0 * fold.offset * fold.normalY};
-    if (!composeBackDirectly(cr, pages, artwork, fold, twice,
-                             Box{minX - reach, minY - reach, maxX + reach, maxY + reach})) {
-        const CairoPatternPtr backPattern = placedPattern(artwork.back.get(), scale, artwork.backOrigin, twice);
-        fillWithPattern(cr, clipToBox(resting, minX - reach, minY - reach, maxX + reach, maxY + reach),
-                        backPattern.get());
-    }
+    composeBack(direct, artwork, fold, twice, Box{minX - reach, minY - reach, maxX + reach, maxY + reach}, scale);
 
     // The shading moves with the fold: the lifted paper's shadow on the new page beyond it, the bend
     // of the flap before it. One fill for both bands, which meet only along the fold.

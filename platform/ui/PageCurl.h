@@ -7,8 +7,10 @@
 
 // Frames of page turns. Every function draws into a context whose user space is the page's own
 // points (origin at its top-left corner, y down) and clips itself to the page. The two pictures are
-// the page before and after, in device pixels at `scale` (at least the page's size times `scale`);
-// they are only read.
+// the page before and after, premultiplied ARGB in device pixels at `scale` (at least the page's
+// size times `scale`); they are only read. A curl writes the target's pixels itself: it draws only
+// where the page lies on an image surface at whole device pixels and the pictures' scale, clipped
+// to one whole-pixel rectangle (the compositor composes a page apart where it does not).
 
 namespace platform {
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <vector>
 
 namespace platform {
@@ -17,9 +16,9 @@ namespace platform {
 /// (shared_ptr); a subview points back at its parent without owning it. Later subviews are drawn
 /// in front of earlier ones.
 ///
-/// Drawing is split in two, as on the handheld platforms: setNeedsDisplay only marks the view; the
-/// display pass (displayIfNeeded) calls drawRect once for a marked view and keeps the picture in
-/// the view's cached surface; the compositor then places the cached pictures by their layers.
+/// Drawing is split in two, as on the handheld platforms: setNeedsDisplay only marks the view; a
+/// compositor's display pass calls drawRect once for a view marked since it last drew it, keeps
+/// the picture, and places the pictures by their layers.
 class View {
 public:
     explicit View(Rect frame);
@@ -76,51 +75,27 @@ public:
 
     /// Marks the view's content as out of date; nothing is drawn until the next display pass.
     void setNeedsDisplay();
-    bool needsDisplay() const { return needsDisplay_; }
+    /// Grows with every setNeedsDisplay(), never the same for two views: a picture drawn at one
+    /// generation is out of date once the view's generation differs.
+    std::uint64_t displayGeneration() const { return displayGeneration_; }
 
-    /// Draws the view's content in its own coordinates (points). Called by the display pass only,
+    /// Draws the view's content in its own coordinates (points). Called by a display pass only,
     /// once per pass for a marked view; `rect` is the area to draw, always the whole bounds here.
     virtual void drawRect(GraphicsContext& context, const Rect& rect);
-    /// True for views whose drawRect draws something, so they get a cached surface.
+    /// True for views whose drawRect draws something, so they get a picture.
     virtual bool drawsContent() const { return false; }
-    /// True when drawRect covers the whole bounds with fully opaque pixels, so the cached surface
-    /// needs no alpha and is copied rather than blended when composed.
+    /// True when drawRect covers the whole bounds with fully opaque pixels, so the picture needs
+    /// no alpha and is copied rather than blended when composed.
     virtual bool drawsOpaqueContent() const { return false; }
 
-    /// Runs drawRect if the view is marked (or its cached surface does not match `scale`),
-    /// for this view and all its subviews.
-    void displayIfNeeded(int scale);
     /// Lets this view and its subviews start making ready what a display pass at `scale` will
     /// draw (an image view has its image decoded on another thread), so that a first frame waits
     /// less. Nothing is drawn; the default does nothing for the view itself.
     virtual void prefetchContents(int scale);
-    /// The cached picture at the last display pass's pixel scale, or nullptr. Owned by the view.
-    cairo_surface_t* contents() const { return contents_.get(); }
-    /// The part of contents() that holds anything drawn, in its device pixels; the rest is clear.
-    const cairo_rectangle_int_t& contentsInk() const { return contentsInk_; }
-    /// For a large picture with clear parts: boxes within contentsInk() outside which it is clear.
-    /// Empty when the picture was not looked at that closely.
-    const std::vector<cairo_rectangle_int_t>& contentsInkTiles() const { return contentsInkTiles_; }
-    /// For a large picture whose rows repeat: the row of contents() each row repeats (see
-    /// repeatedRows()); empty otherwise.
-    const std::vector<std::uint32_t>& contentsRowSources() const { return contentsRowSources_; }
 
-    /// A picture that is nothing but strokes of one colour over clear, kept as their coverage.
-    struct Coverage {
-        cairo_surface_t* mask;     ///< A8, the size of contents(); owned by the view.
-        Color color;               ///< What the coverage is painted with.
-        cairo_rectangle_int_t ink; ///< Where the mask is not empty, in its device pixels.
-        std::span<const PixelRun> rows; ///< For each mask row, where it is not empty.
-    };
-    /// Set when the last display pass drew only one stroke on a view that is not opaque: the
-    /// picture is then the coverage painted in its colour, and contents() holds nothing. Painting
-    /// the coverage onto the page directly saves clearing, filling and blending a picture of its own.
-    std::optional<Coverage> contentsCoverage();
-
-    /// A picture exactly as drawRect would leave the cached surface (`widthPixels` x
-    /// `heightPixels`, RGB24 if drawsOpaqueContent(), else premultiplied ARGB32) for the display
-    /// pass to keep as that surface instead of drawing one; null, the default, to have drawRect
-    /// draw. The view gives it up: the display pass becomes its only owner and later draws in it.
+    /// A picture exactly as drawRect would draw it (`widthPixels` x `heightPixels`, RGB24 if
+    /// drawsOpaqueContent(), else premultiplied ARGB32) for the display pass to keep instead of
+    /// drawing one; null, the default, to have drawRect draw. The caller becomes its only owner.
     virtual CairoSurfacePtr takeFinishedContents(int scale, int widthPixels, int heightPixels);
 
     /// True when something in this subtree changed since the last clearChanges() on the root.
@@ -136,9 +111,6 @@ public:
     void setNeedsComposite();
 
 private:
-    /// drawRect into the cached surface, made anew unless `sizeMatches`.
-    void drawContents(int scale, int widthPixels, int heightPixels, bool opaque, bool sizeMatches);
-
     Layer layer_;
     Size size_;
     View* superview_ = nullptr;
@@ -148,18 +120,10 @@ private:
     bool opaque_ = true;
     bool hidden_ = false;
     bool userInteractionEnabled_ = true;
-    bool needsDisplay_ = true;
     bool changed_ = true;
     bool changedItself_ = true;
     std::uint64_t changesCleared_ = 0;
-    CairoSurfacePtr contents_;
-    cairo_rectangle_int_t contentsInk_{0, 0, 0, 0};
-    std::vector<cairo_rectangle_int_t> contentsInkTiles_;
-    std::vector<std::uint32_t> contentsRowSources_;
-    int contentsScale_ = 0;
-    bool contentsOpaque_ = false;
-    StrokeCache strokeCache_;
-    std::optional<Color> coverageColor_;
+    std::uint64_t displayGeneration_ = 0;
 };
 
 } // namespace platform

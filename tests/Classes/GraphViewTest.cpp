@@ -118,21 +118,6 @@ TEST(GraphViewTest, ManyAppendsBeforeAPassGiveOneRedraw) {
     EXPECT_EQ(view->drawCount, before + 1);
 }
 
-TEST(GraphViewTest, InkHasTheTraceColourAndTheRestIsClear) {
-    auto view = std::make_shared<GraphView>(Rect(0, 0, kW, kH));
-    for (int i = 0; i < 200; ++i) {
-        view->updateHistory(0.5f);
-    }
-    platform::Compositor compositor(platform::Size{kW, kH}, 2);
-    compositor.render(*view);
-    const testing_support::Rgba ink = pixelAt(compositor.surface(), 480, 300);
-    EXPECT_EQ(ink.r, 0) << ink;
-    EXPECT_NEAR(ink.g, 51, 1) << ink;
-    EXPECT_NEAR(ink.b, 230, 1) << ink;
-    EXPECT_NEAR(ink.a, 179, 1) << ink;
-    EXPECT_EQ(pixelAt(compositor.surface(), 100, 300).a, 0) << "no background of its own";
-}
-
 // A stored NaN, infinity or huge value must not break this frame or any later one.
 TEST(GraphViewTest, NonFiniteAndHugeValuesNeverBreakDrawing) {
     const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),

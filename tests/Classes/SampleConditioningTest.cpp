@@ -1,7 +1,5 @@
 #include "Classes/SampleConditioning.h"
 
-#include "tests/support/FloatSweep.h"
-
 #include <bit>
 #include <cfenv>
 #include <cmath>
@@ -9,7 +7,6 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <limits>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -216,109 +213,6 @@ TEST(SampleConditioning, UpdateFrequencyTable) {
         EXPECT_EQ(std::bit_cast<std::uint64_t>(c.interval),
                   std::bit_cast<std::uint64_t>(updateInterval(c.index)));
     }
-}
-
-// On the z axis alone the magnitude is sqrt(z * z); the code takes |z| where that is exact. Given
-// z's bits as the difference, on the linear scale: what differs from the square root, if anything.
-std::optional<std::string> zMagnitudeMismatch(std::uint32_t zBits) {
-    const platform::Acceleration sample{0.0, 0.0, -static_cast<double>(std::bit_cast<float>(zBits))};
-    // The previous sample minus this one: the float itself.
-    const float z = static_cast<float>(0.0 - sample.z);
-    State last{};
-    State filter{};
-    const float actual = conditionSample(sample, last, filter, kFilterOff, 0, kLinear);
-    const float root = std::sqrt(z * z) * 0.25f;
-    const float expected = z < 0.0f ? -root : root;
-    // A NaN stays a NaN; its sign is the machine's choice on either route.
-    const bool agree = std::isnan(z)
-                           ? std::isnan(actual)
-                           : std::bit_cast<std::uint32_t>(expected) == std::bit_cast<std::uint32_t>(actual);
-    if (agree) {
-        return std::nullopt;
-    }
-    return "z " + describe(z) + ": expected " + describe(expected) + ", got " + describe(actual);
-}
-
-TEST(SampleConditioning, ZMagnitudeIsRootOfSquareAcrossFloats) {
-    // Where the square leaves the normal floats, on both sides and both signs.
-    for (float edge : {0x1p-63f, std::nextafter(0x1p-63f, 0.0f), 0x1p63f, std::nextafter(0x1p63f, 0x1p64f),
-                       0x1p64f, -0x1p64f, -std::nextafter(0x1p-63f, 0.0f)}) {
-        const auto mismatch = zMagnitudeMismatch(std::bit_cast<std::uint32_t>(edge));
-        EXPECT_FALSE(mismatch) << *mismatch;
-    }
-    testing_support::expectNoMismatchAcrossFloats(4099, zMagnitudeMismatch);
-}
-
-// Every float: under two minutes in a release build.
-TEST(SampleConditioning, DISABLED_ZMagnitudeIsRootOfSquareForEveryFloat) {
-    testing_support::expectNoMismatchAcrossFloats(1, zMagnitudeMismatch);
-}
-
-// The logarithmic scale as the formula reads, through libm, clamped: what the quick route must give.
-float logarithmicByFormula(float product) {
-    const float value =
-        product == 0.0f ? 0.0f : static_cast<float>(std::log10(static_cast<double>(product)) / 2.6);
-    return value < 0.0f ? 0.0f : value;
-}
-
-// What differs between the quick route and the formula for the product with these bits, if anything.
-std::optional<std::string> logarithmicMismatch(std::uint32_t productBits) {
-    const float product = std::bit_cast<float>(productBits);
-    const float expected = logarithmicByFormula(product);
-    const float actual = logarithmicDeflection(product);
-    if (std::bit_cast<std::uint32_t>(expected) == std::bit_cast<std::uint32_t>(actual)) {
-        return std::nullopt;
-    }
-    return "product " + describe(product) + ": expected " + describe(expected) + ", got " + describe(actual);
-}
-
-// Every product up to and including the first NaN: negative ones cannot occur.
-constexpr std::uint64_t kFirstNaN = 0x7F800001u;
-
-// Points where the quick route's table, rounding or hand-over could slip: the clamp's edge, the
-// table's first and last intervals and a boundary between two, binade edges, the largest
-// products, and what only libm answers. For 7.4751603e+34 the exact quotient lies within a
-// hundredth of a double ulp of a point halfway between two floats: the hardest float to round.
-TEST(SampleConditioning, LogarithmicScaleAtItsEdges) {
-    const float kMax = std::numeric_limits<float>::max();
-    const float kInf = std::numeric_limits<float>::infinity();
-    const float kNaN = std::numeric_limits<float>::quiet_NaN();
-    const float edges[] = {0.0f,
-                           -0.0f,
-                           std::numeric_limits<float>::denorm_min(),
-                           0.5f,
-                           std::nextafter(1.0f, 0.0f),
-                           1.0f,
-                           std::nextafter(1.0f, 2.0f),
-                           1.0f + 0x1p-8f,
-                           std::nextafter(1.0f + 0x1p-8f, 0.0f),
-                           std::nextafter(2.0f, 0.0f),
-                           2.0f,
-                           3.0f,
-                           60.0f,
-                           398.107f,
-                           std::bit_cast<float>(0x7966589Eu),
-                           std::nextafter(kMax, 0.0f),
-                           kMax,
-                           kInf,
-                           kNaN,
-                           -kNaN,
-                           -1.0f,
-                           -kInf};
-    for (float product : edges) {
-        const auto mismatch = logarithmicMismatch(std::bit_cast<std::uint32_t>(product));
-        EXPECT_FALSE(mismatch) << *mismatch;
-    }
-}
-
-TEST(SampleConditioning, LogarithmicScaleEqualsLibmAcrossFloats) {
-    testing_support::expectNoMismatchAcrossFloats(251, logarithmicMismatch, kFirstNaN);
-}
-
-// Every float: about a minute in a release build. Run with --gtest_also_run_disabled_tests after
-// touching the quick route or moving to another libm.
-TEST(SampleConditioning, DISABLED_LogarithmicScaleEqualsLibmForEveryFloat) {
-    testing_support::expectNoMismatchAcrossFloats(1, logarithmicMismatch, kFirstNaN);
 }
 
 } // namespace

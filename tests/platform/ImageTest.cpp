@@ -258,7 +258,6 @@ TEST_F(ImageFilesTest, ImageViewKeepsTheDecodedCopyOnlyWhereItShowsTheSamePictur
                 << c.name << ", pass " << pass << ": " << pixelAt(compositor.surface(), 6, 2);
         }
         if (c.inMemory) {
-            EXPECT_NE(view->contents(), copy.get()) << c.name;
             EXPECT_TRUE(isColour(pixelAt(copy.get(), 6, 2), kRed)) << c.name << ": the image itself is untouched";
         }
     }

@@ -8,7 +8,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <numbers>
 
 using platform::Color;
 using platform::Compositor;
@@ -118,48 +117,6 @@ TEST(ViewTest, KeyPathsReplaceOnlyTheirOwnComponent) {
     EXPECT_EQ(v.layer().translation().y, 7.0f);
     EXPECT_FALSE(v.layer().setValueForKeyPath(1.0f, "transform.scale"));
 }
-
-// Where a composed 40 x 30 picture is red, for a 10 x 10 red view under various layer settings.
-struct PlacementCase {
-    const char* name;
-    Point anchor;
-    Point position;
-    float rotation;
-    float translationY;
-    Point inside;  // a device pixel that must be red
-    Point outside; // one that must not
-};
-
-void PrintTo(const PlacementCase& c, std::ostream* os) { *os << c.name; }
-
-class ViewPlacementTest : public testing::TestWithParam<PlacementCase> {};
-
-TEST_P(ViewPlacementTest, ComposesWhereTheLayerSays) {
-    const PlacementCase& c = GetParam();
-    auto root = std::make_shared<View>(Rect(0, 0, 40, 30));
-    auto red = std::make_shared<CountingView>(Rect(0, 0, 10, 10));
-    red->layer().setAnchorPoint(c.anchor);
-    red->layer().setPosition(c.position);
-    red->layer().setValueForKeyPath(c.rotation, "transform.rotation.z");
-    red->layer().setValueForKeyPath(c.translationY, "transform.translation.y");
-    root->addSubview(red);
-    Compositor compositor(Size{40, 30}, 1);
-    compositor.render(*root);
-    EXPECT_TRUE(isRed(pixelAt(compositor.surface(), int(c.inside.x), int(c.inside.y))))
-        << pixelAt(compositor.surface(), int(c.inside.x), int(c.inside.y));
-    EXPECT_FALSE(isRed(pixelAt(compositor.surface(), int(c.outside.x), int(c.outside.y))))
-        << pixelAt(compositor.surface(), int(c.outside.x), int(c.outside.y));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Layers, ViewPlacementTest,
-    testing::Values(
-        PlacementCase{"centre_anchor", {0.5f, 0.5f}, {5, 5}, 0, 0, {2, 2}, {12, 2}},
-        PlacementCase{"translated_down", {0.5f, 0.5f}, {5, 5}, 0, 15, {2, 17}, {2, 2}},
-        // Hanging below a pivot at (20, 0): a quarter turn the negative way swings it to the right.
-        PlacementCase{"hanging_turned", {0.5f, -1.0f}, {20, 0}, -std::numbers::pi_v<float> / 2, 0, {35, 1}, {20, 15}},
-        PlacementCase{"hanging_straight", {0.5f, -1.0f}, {20, 0}, 0, 0, {20, 15}, {35, 1}}),
-    [](const testing::TestParamInfo<PlacementCase>& info) { return info.param.name; });
 
 TEST(ViewTest, ClipsToBoundsHidesChildrenOutside) {
     for (bool clips : {false, true}) {
