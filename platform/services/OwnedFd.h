@@ -16,6 +16,12 @@ public:
     OwnedFd(const OwnedFd&) = delete;
     OwnedFd& operator=(const OwnedFd&) = delete;
     int get() const { return fd_; }
+    /// Gives the descriptor up without closing it, for a close whose result is looked at.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;

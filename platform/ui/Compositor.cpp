@@ -2,6 +2,7 @@
 
 #include "platform/gfx/Blend.h"
 #include "platform/gfx/PngWriter.h"
+#include "platform/services/OutputFile.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/View.h"
 
@@ -485,6 +486,14 @@ void Compositor::composeContents(View& view, cairo_t* cr, int scale, const Anima
 
 void Compositor::writePng(const std::filesystem::path& path) const { writeSurfacePng(surface_.get(), path); }
 
-void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) { writePngFile(surface, path); }
+void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) {
+    std::string bytes;
+    try {
+        bytes = encodePng(surface);
+    } catch (const std::runtime_error& error) {
+        throw OutputError(path, error.what());
+    }
+    writeOutputFile(path, bytes);
+}
 
 } // namespace platform

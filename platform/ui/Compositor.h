@@ -45,7 +45,7 @@ public:
     int scale() const { return scale_; }
     Size pointSize() const { return pointSize_; }
 
-    /// Writes the last composed picture as a PNG; throws std::runtime_error naming the file.
+    /// Writes the last composed picture as a PNG, as writeSurfacePng does.
     void writePng(const std::filesystem::path& path) const;
 
     /// Composes `view` and its subtree into `cr`, whose user space is the parent's points.
@@ -80,7 +80,8 @@ private:
     std::vector<Shown> nextShown_; ///< Kept only so that a frame allocates nothing.
 };
 
-/// Writes an image surface as a PNG; throws std::runtime_error naming the file and the problem.
+/// Writes an image surface as a PNG file through writeOutputFile: a regular file is replaced whole
+/// or not at all. Throws OutputError (a std::runtime_error) naming the file and the problem.
 void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path);
 
 } // namespace platform
