@@ -1,0 +1,125 @@
+#include "platform/services/InputFile.h"
+#include "platform/services/Printable.h"
+#include "platform/services/StopRequest.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::InputFileError;
+using platform::readInputFile;
+using namespace std::chrono_literals;
+
+class InputFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "trembit-input-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        platform::stop::installHandlers();
+    }
+    void TearDown() override {
+        platform::stop::resetForTesting();
+        fs::remove_all(dir_);
+    }
+    fs::path fifo() const {
+        const fs::path path = dir_ / "fifo";
+        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+        return path;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(InputFileTest, CapsHoldForEveryKindOfFile) {
+    std::ofstream(dir_ / "ten") << "0123456789";
+    fs::create_directory(dir_ / "folder");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(::write(ends[1], "piped", 5), 5);
+    ::close(ends[1]);
+    const struct {
+        fs::path path;
+        std::size_t cap;
+        const char* text;   // what is read, when it is read
+        const char* reason; // why not, when it is not
+    } cases[] = {
+        {dir_ / "ten", 10, "0123456789", nullptr},
+        {dir_ / "ten", 9, nullptr, "larger than 9 bytes"},
+        {"/dev/fd/" + std::to_string(ends[0]), 10, "piped", nullptr},
+        {"/dev/zero", 1024 * 1024, nullptr, "larger than 1 MB"},
+        {dir_ / "missing", 10, nullptr, "No such file or directory"},
+        {dir_ / "folder", 10, nullptr, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.string() + " up to " + std::to_string(c.cap));
+        try {
+            EXPECT_EQ(readInputFile(c.path, c.cap), c.text ? c.text : "(an error)");
+        } catch (const InputFileError& error) {
+            EXPECT_EQ(error.reason(), c.reason ? c.reason : "(no error)");
+            EXPECT_EQ(error.tooLarge(), std::string(error.reason()).starts_with("larger"));
+            EXPECT_EQ(std::string(error.what()), "cannot read " + c.path.string() + ": " + error.reason());
+        }
+    }
+    ::close(ends[0]);
+}
+
+// A FIFO opened without a writer reads as empty at once unless its reader waits for one to come.
+TEST_F(InputFileTest, AFifoIsReadFromItsWriterWhenItComes) {
+    const fs::path path = fifo();
+    std::thread writer([&] {
+        std::this_thread::sleep_for(100ms);
+        std::ofstream(path) << "wait 1\n";
+    });
+    EXPECT_EQ(readInputFile(path, 100), "wait 1\n");
+    writer.join();
+}
+
+TEST_F(InputFileTest, AStopEndsTheWaitForAWriter) {
+    const fs::path path = fifo();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(100ms);
+        platform::stop::request();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(readInputFile(path, 100), platform::ReadInterrupted);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    stopper.join();
+}
+
+TEST(PrintableTest, EscapesControlsAndCutsBetweenCharacters) {
+    const std::string a197(197, 'a');
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"plain text, é and ✓", "plain text, é and ✓"},
+        {"a\nb\tc\r", "a\\nb\\tc\\r"},
+        {"\x1b[2J\x07\x7f", "\\x1b[2J\\x07\\x7f"},
+        {"\xc2\x9b" "31m", "\\u009b31m"},          // C1 control sequence introducer
+        {"\xff\xfe \xc3 \xc0\xaf", "\\xff\\xfe \\xc3 \\xc0\\xaf"}, // not UTF-8, cut short, overlong
+        {std::string("nul\0byte", 8), "nul\\x00byte"},
+        {std::string(200, 'a'), std::string(200, 'a')},
+        {std::string(201, 'a'), a197 + "..."},
+        {std::string(196, 'a') + "é" + "b", std::string(196, 'a') + "éb"}, // 199 bytes: whole
+        {std::string(196, 'a') + "éééé", std::string(196, 'a') + "..."},   // not half an é
+        {std::string(196, 'a') + "\n\n\n", std::string(196, 'a') + "..."}, // not half an escape
+    };
+    for (const auto& c : cases) {
+        const std::string shown = platform::printable(c.text);
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_LE(shown.size(), platform::kMaxPrintableBytes);
+    }
+}
+
+} // namespace
