@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include <stdlib.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -37,7 +39,7 @@ void writeFile(const fs::path& file, std::string_view bytes) {
 // Reads an entry straight from the file, without the store under test.
 std::optional<std::string> rawEntry(const fs::path& file, const char* group, const char* key) {
     GKeyFile* keyFile = g_key_file_new();
-    gchar* value = g_key_file_load_from_file(keyFile, file.c_str(), G_KEY_FILE_NONE, nullptr)
+    gchar* value = g_key_file_load_from_file(keyFile, file.c_str(), G_KEY_FILE_KEEP_TRANSLATIONS, nullptr)
                        ? g_key_file_get_value(keyFile, group, key, nullptr)
                        : nullptr;
     std::optional<std::string> result = value ? std::optional<std::string>(value) : std::nullopt;
@@ -123,8 +125,9 @@ TEST_F(PreferencesTest, UnparsableFileIsKeptAsideAndDefaultsApply) {
         "not a key file [[[",
         "filter=3\n", // an entry before any group
         "[trembit]\nfilter=3\n\0\xff\xfe"s, // GLib would read it up to the NUL
+        "#" + std::string(1024 * 1024, '#') + "\n[trembit]\nfilter=3\n", // larger than 1 MB
     };
-    const std::string aside[] = {".bad", ".bad.1", ".bad.2"};
+    const std::string aside[] = {".bad", ".bad.1", ".bad.2", ".bad.3"};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         writeFile(file(), cases[i]);
         testing::internal::CaptureStderr();
@@ -142,16 +145,32 @@ TEST_F(PreferencesTest, UnparsableFileIsKeptAsideAndDefaultsApply) {
     }
 }
 
-TEST_F(PreferencesTest, ForeignEntriesAndCommentsSurviveASave) {
-    writeFile(file(), "# kept by hand\n[other]\nfoo=bar\n\n[trembit]\ncolour=blue\nfilter=1\n");
-    Preferences preferences;
-    preferences.setValue("filter", 2);
-    ASSERT_TRUE(preferences.synchronize());
+// Everything GLib can keep is written back, with the file's mode, at the end of any symbolic link.
+TEST_F(PreferencesTest, ASaveKeepsEveryOtherEntryTheModeAndTheLink) {
+    const std::string text = "# kept by hand\n[other]\nfoo=bar\nname[de]=Zittern\n\n"
+                             "[trembit]\ncolour=blue\nfilter=1\nfilter[de]=Filter\n";
+    for (const bool throughLink : {false, true}) {
+        SCOPED_TRACE(throughLink ? "through a link" : "a plain file");
+        const fs::path real = throughLink ? dir_ / "dotfiles" / "trembit.conf" : file();
+        writeFile(real, text);
+        fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+        if (throughLink) {
+            fs::remove(file());
+            fs::create_symlink(real, file());
+        }
+        Preferences preferences;
+        preferences.setValue("filter", 2);
+        ASSERT_TRUE(preferences.synchronize());
 
-    EXPECT_EQ(rawEntry(file(), "other", "foo"), "bar");
-    EXPECT_EQ(rawEntry(file(), "trembit", "colour"), "blue");
-    EXPECT_EQ(rawEntry(file(), "trembit", "filter"), "2");
-    EXPECT_NE(readFile(file()).find("# kept by hand"), std::string::npos);
+        EXPECT_EQ(fs::is_symlink(file()), throughLink);
+        EXPECT_EQ(rawEntry(real, "other", "foo"), "bar");
+        EXPECT_EQ(rawEntry(real, "other", "name[de]"), "Zittern");
+        EXPECT_EQ(rawEntry(real, "trembit", "colour"), "blue");
+        EXPECT_EQ(rawEntry(real, "trembit", "filter"), "2");
+        EXPECT_EQ(rawEntry(real, "trembit", "filter[de]"), "Filter");
+        EXPECT_NE(readFile(real).find("# kept by hand"), std::string::npos);
+        EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 TEST_F(PreferencesTest, FolderComesFromTheEnvironment) {
@@ -175,33 +194,49 @@ TEST_F(PreferencesTest, FolderComesFromTheEnvironment) {
     }
 }
 
-TEST_F(PreferencesTest, FailedSaveIsReportedOnceAndKeepsValues) {
-    writeFile(dir_ / "plain-file", "x");
-    setenv("XDG_CONFIG_HOME", (dir_ / "plain-file" / "config").c_str(), 1);
-    testing::internal::CaptureStderr();
-    Preferences preferences;
-    preferences.setValue("filter", 4);
-    EXPECT_FALSE(preferences.synchronize());
-    preferences.setValue("filter", 6);
-    EXPECT_FALSE(preferences.synchronize());
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(preferences.copyValue("filter"), 6);
-    EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
-    EXPECT_NE(said.find("cannot save " + preferences.path().string() + ": "), std::string::npos) << said;
-}
-
-TEST_F(PreferencesTest, UnreadableFileIsNeverWrittenOver) {
-    // Not a file at all; a permission test would not hold when the tests run as root.
-    fs::create_directories(file() / "inside");
-    testing::internal::CaptureStderr();
-    Preferences preferences;
-    preferences.setValue("filter", 4);
-    EXPECT_FALSE(preferences.synchronize());
-    EXPECT_FALSE(preferences.synchronize());
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(fs::is_directory(file() / "inside"));
-    EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
-    EXPECT_NE(said.find("will not be saved"), std::string::npos) << said;
+// A file we cannot read, or that is not a file, is never written over; a folder we cannot write is
+// said once. Either way the values of this run are kept in memory.
+TEST_F(PreferencesTest, SaveProblemsAreSaidOnceAndNothingIsWrittenOver) {
+    const struct {
+        const char* name;
+        std::function<void(const fs::path& dir, const fs::path& file)> prepare;
+        const char* said;
+    } cases[] = {
+        {"a plain file where the folder goes",
+         [](const fs::path& dir, const fs::path&) {
+             writeFile(dir / "plain-file", "x");
+             setenv("XDG_CONFIG_HOME", (dir / "plain-file" / "config").c_str(), 1);
+         },
+         "cannot save "},
+        // Not a permission test, which would not hold when the tests run as root.
+        {"a folder where the file goes",
+         [](const fs::path&, const fs::path& file) { fs::create_directories(file / "inside"); },
+         "will not be saved"},
+        {"a FIFO where the file goes",
+         [](const fs::path&, const fs::path& file) {
+             fs::create_directories(file.parent_path());
+             mkfifo(file.c_str(), 0600);
+         },
+         "Not a regular file; left untouched, settings will not be saved"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        fs::remove_all(dir_ / "trembit");
+        c.prepare(dir_, file());
+        const fs::file_status before = fs::symlink_status(Preferences::defaultPath());
+        testing::internal::CaptureStderr();
+        Preferences preferences;
+        preferences.setValue("filter", 4);
+        EXPECT_FALSE(preferences.synchronize());
+        preferences.setValue("filter", 6);
+        EXPECT_FALSE(preferences.synchronize());
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(preferences.copyValue("filter"), 6);
+        EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(fs::symlink_status(Preferences::defaultPath()).type(), before.type());
+    }
 }
 
 // A writer killed at any moment leaves either no file or a whole one: every key from the same round.
