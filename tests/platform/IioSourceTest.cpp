@@ -25,10 +25,12 @@ constexpr double kTolerance = 1e-12;
 
 // Each test builds its own sysfs tree: <root>/bus/iio/devices/<device>/<attribute files>. A file whose
 // contents are kFolder is made a folder instead, which no one (root included) can read or write as a
-// file: it stands for an attribute the device refuses.
+// file: it stands for an attribute the device refuses. One whose contents are kLinkOut is made a
+// symbolic link to <root>/outside, a file beyond the device.
 class IioSourceTest : public testing::Test {
 protected:
     static constexpr const char* kFolder = "<folder>";
+    static constexpr const char* kLinkOut = "<link out>";
 
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "trembit-sysfs-XXXXXX").string();
@@ -57,10 +59,12 @@ protected:
         }
         return path;
     }
-    static void write(const fs::path& file, const std::string& text) {
+    void write(const fs::path& file, const std::string& text) const {
         fs::remove_all(file);
         if (text == kFolder) {
             fs::create_directory(file);
+        } else if (text == kLinkOut) {
+            fs::create_symlink(root_ / "outside", file);
         } else if (!text.empty()) {
             std::ofstream(file, std::ios::binary) << text;
         }
@@ -132,18 +136,20 @@ TEST_F(IioSourceTest, AccelerometersAreFoundInNaturalOrderAndChosenByName) {
     addDevice("iio:device2", {{"name", "base"}});
     addDevice("iio:device9", {{"name", ""}});
     addDevice("iio:device3", {{"in_accel_z_raw", ""}}); // not all three axes
+    addDevice("iio:device11", {{"name", "\x1b]0;owned\x07\n"}});
 
     std::vector<std::string> found;
     for (const platform::IioDevice& d : IioSource::findAccelerometers(root_)) {
         found.push_back(d.path.filename().string() + "=" + d.name);
     }
-    EXPECT_EQ(found, (std::vector<std::string>{"iio:device2=base", "iio:device9=", "iio:device10=lid"}));
+    EXPECT_EQ(found, (std::vector<std::string>{"iio:device2=base", "iio:device9=", "iio:device10=lid",
+                                               "iio:device11=\x1b]0;owned\x07"}));
     EXPECT_EQ(IioSource(root_, std::nullopt, 40.0).description(), "iio:base");
     EXPECT_EQ(IioSource(root_, "lid", 40.0).devicePath().filename(), "iio:device10");
     EXPECT_EQ(IioSource(root_, "", 40.0).description(), "iio:iio:device9") << "a device without a name";
     EXPECT_EQ(errorFrom("foo"), "no IIO accelerometer named 'foo' under " +
                                     (root_ / "bus/iio/devices").string() +
-                                    " (found 'base', 'iio:device9', 'lid')");
+                                    " (found 'base', 'iio:device9', 'lid', '\\x1b]0;owned\\x07')");
 }
 
 TEST_F(IioSourceTest, RateIsTheSlowestOfferedThatIsFastEnough) {
@@ -185,10 +191,13 @@ TEST_F(IioSourceTest, HysteresisIsTurnedOffAndRefusalsAreMentionedNotFatal) {
     EXPECT_EQ(read(path / "in_accel_hysteresis_relative"), "0\n") << "already off: left alone";
     EXPECT_EQ(source.startMessage().find('\n'), std::string::npos) << source.startMessage();
 
+    // A link out of the device folder is not written through.
+    write(root_ / "outside", "0.05\n");
     const fs::path refusing = device({{"sampling_frequency", kFolder},
                                       {"sampling_frequency_available", "25 50"},
-                                      {"in_accel_hysteresis", kFolder}});
+                                      {"in_accel_hysteresis", kLinkOut}});
     IioSource stubborn(root_, std::nullopt, 40.0);
+    EXPECT_EQ(read(root_ / "outside"), "0.05\n");
     EXPECT_EQ(
         stubborn.startMessage(),
         "trembit: source: iio:accel_3d (" + refusing.string() +
@@ -197,7 +206,7 @@ TEST_F(IioSourceTest, HysteresisIsTurnedOffAndRefusalsAreMentionedNotFatal) {
             (refusing / "sampling_frequency").string() +
             ": Is a directory)\n"
             "trembit: iio:accel_3d: could not turn off the hysteresis, so small movements may not show (" +
-            (refusing / "in_accel_hysteresis").string() + ": Is a directory)");
+            (refusing / "in_accel_hysteresis").string() + ": a symbolic link, not followed)");
     expectSample(stubborn.nextSample(0.0), {0.0, 0.0, -1.0}, "samples still come");
 }
 
@@ -209,7 +218,7 @@ TEST_F(IioSourceTest, UnusableCalibrationIsAStartErrorNamingTheFile) {
     } cases[] = {
         {"in_accel_y_offset", "1.5.2", "cannot use $: '1.5.2' is not a number"},
         {"in_accel_z_scale", "nan", "cannot use $: 'nan' is not a number"},
-        {"in_accel_scale", "\x01\xff", "cannot use $: '?\?' is not a number"},
+        {"in_accel_scale", "\x01\xff", "cannot use $: '\\x01\\xff' is not a number"},
         {"in_accel_scale", std::string(IioSource::kMaxAttributeBytes + 1, '1'),
          "cannot read $: longer than 4096 bytes"},
         {"in_accel_x_scale", kFolder, "cannot read $: Is a directory"},
