@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+using e2e::headless;
 using e2e::Scratch;
 using nlohmann::json;
 
@@ -16,13 +17,6 @@ namespace {
 
 json state(const Scratch& scratch, const std::string& name = "state.json") {
     return json::parse(scratch.read(name));
-}
-
-std::vector<std::string> headless(std::vector<std::string> more) {
-    // The simulation unless a test names another source: a machine's own sensor must not leak in.
-    std::vector<std::string> arguments = {"--headless", "--fast", "--scale", "1", "--source", "sim"};
-    arguments.insert(arguments.end(), more.begin(), more.end());
-    return arguments;
 }
 
 struct Row {
