@@ -32,9 +32,9 @@ struct Result {
 struct RunOptions {
     double signalAfterSeconds = 0.0; ///< when above 0, `signal` is sent after this long
     int signal = SIGKILL;
-    std::string input; ///< a file in the scratch folder for standard input, or ""
+    std::string input{}; ///< a file in the scratch folder for standard input, or ""
     int inputFd = -1;  ///< or a descriptor (say a pipe's end) for standard input
-    std::map<std::string, std::optional<std::string>> environment; ///< set, or unset for none
+    std::map<std::string, std::optional<std::string>> environment{}; ///< set, or unset for none
     rlim_t fileSizeLimit = 0; ///< RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when above 0
     rlim_t memoryLimit = 0;   ///< RLIMIT_AS in bytes when above 0
 };
@@ -74,17 +74,7 @@ public:
     }
 
     /// Runs trembit with `arguments`, XDG_CONFIG_HOME in this folder, and the current folder here.
-    /// With `killAfterSeconds`, the run is ended with SIGKILL after that long.
-    /// `input`, when given, names a file in this folder that becomes standard input.
-    Result run(const std::vector<std::string>& arguments, double killAfterSeconds = 0.0,
-               const std::string& input = "") const {
-        RunOptions options;
-        options.signalAfterSeconds = killAfterSeconds;
-        options.input = input;
-        return run(arguments, options);
-    }
-
-    Result run(const std::vector<std::string>& arguments, const RunOptions& options) const {
+    Result run(const std::vector<std::string>& arguments, const RunOptions& options = {}) const {
         const std::filesystem::path err = dir_ / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
