@@ -5,7 +5,6 @@
 #include "platform/services/Clock.h"
 #include "platform/app/InterfaceFile.h"
 #include "platform/gfx/PngReader.h"
-#include "platform/gfx/PngWriter.h"
 #include "platform/gfx/Resources.h"
 #include "platform/services/Preferences.h"
 #include "platform/ui/Compositor.h"
@@ -144,14 +143,15 @@ void BM_PageCurlFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_PageCurlFrame)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
-// The recording window written as a PNG file, as --screenshot and Ctrl+S write it: often the last
-// thing a run does, so it counts towards how soon a headless run has its picture.
+// The recording window written as a PNG file, as --screenshot and Ctrl+S write it (a temporary
+// file flushed to the disk and renamed into place): often the last thing a run does, so it counts
+// towards how soon a headless run has its picture.
 void BM_Screenshot(benchmark::State& state) {
     LaunchedWindow window(static_cast<int>(state.range(0)));
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() / "trembit-bench-screenshot.png";
     for (auto _ : state) {
-        platform::writePngFile(window.compositor.surface(), file);
+        platform::writeSurfacePng(window.compositor.surface(), file);
     }
     std::filesystem::remove(file);
 }

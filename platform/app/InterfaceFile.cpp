@@ -1,5 +1,7 @@
 #include "platform/app/InterfaceFile.h"
 
+#include "platform/services/InputFile.h"
+#include "platform/services/Printable.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Window.h"
@@ -7,8 +9,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 namespace platform {
 
@@ -19,6 +19,9 @@ using nlohmann::json;
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 constexpr int kMaxDepth = 32;
 constexpr float kMaxExtent = 10000.0f;
+// A view's content is a picture of its size at up to 3 pixels a point: 4096 points make one of
+// 12288 pixels a side, near what Cairo can draw at all, and far beyond any screen.
+constexpr float kMaxSide = 4096.0f;
 constexpr std::size_t kMaxSegments = 16;
 
 class Builder {
@@ -43,11 +46,11 @@ public:
         }
         for (const auto& [outlet, id] : outlets.items()) {
             if (!id.is_string()) {
-                fail("outlets." + outlet, "expected an object id");
+                fail("outlets." + printable(outlet), "expected an object id");
             }
             const std::string object = id.get<std::string>();
             if (!interface.objects.contains(object)) {
-                fail("outlets." + outlet, "no object has the id \"" + object + "\"");
+                fail("outlets." + printable(outlet), "no object has the id \"" + printable(object) + "\"");
             }
             interface.outlets.emplace_back(outlet, object);
         }
@@ -96,6 +99,9 @@ private:
             }
             f[i] = static_cast<float>(v);
         }
+        if (f[2] > kMaxSide || f[3] > kMaxSide) {
+            fail(at, "a view may be at most 4096 points wide and high");
+        }
         return Rect(f[0], f[1], f[2], f[3]);
     }
 
@@ -121,7 +127,7 @@ private:
         } else if (cls == "SegmentedControl") {
             made = segmentedControl(object, where, rect);
         } else {
-            fail(join(where, "class"), "unknown view class \"" + cls + "\"");
+            fail(join(where, "class"), "unknown view class \"" + printable(cls) + "\"");
         }
         if (const auto it = object.find("backgroundColor"); it != object.end()) {
             made->setBackgroundColor(color(*it, join(where, "backgroundColor")));
@@ -132,7 +138,7 @@ private:
             }
             const std::string id = it->get<std::string>();
             if (!interface.objects.emplace(id, made).second) {
-                fail(join(where, "id"), "the id \"" + id + "\" is used twice");
+                fail(join(where, "id"), "the id \"" + printable(id) + "\" is used twice");
             }
         }
         if (const auto it = object.find("subviews"); it != object.end()) {
@@ -231,24 +237,21 @@ Interface parseInterface(std::string_view text, const std::string& name) {
         document = json::parse(text);
     } catch (const json::exception& error) {
         // Any failure of the parser, including a number too large for a double.
-        throw InterfaceFileError(name + ": not valid JSON: " + error.what());
+        throw InterfaceFileError(name + ": not valid JSON: " + printable(error.what()));
     }
     return Builder(name).build(document);
 }
 
 Interface loadInterface(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw InterfaceFileError("cannot open the interface file " + path.string());
+    std::string text;
+    try {
+        text = readInputFile(path, kMaxFileBytes);
+    } catch (const InputFileError& error) {
+        throw InterfaceFileError(error.tooLarge() ? path.string() + ": " + error.reason()
+                                                  : "cannot read the interface file " + path.string() + ": " +
+                                                        error.reason());
     }
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size > kMaxFileBytes) {
-        throw InterfaceFileError(path.string() + ": larger than 1 MB");
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseInterface(text.str(), path.string());
+    return parseInterface(text, path.string());
 }
 
 } // namespace platform

@@ -29,11 +29,13 @@ public:
 };
 
 /// Builds the interface described by `text`; `name` is used in messages. Every problem (not JSON,
-/// a missing or mistyped member, an unknown view class, a bad frame, a duplicate id, an outlet
-/// naming no object) throws InterfaceFileError before anything is shown.
+/// a missing or mistyped member, an unknown view class, a bad frame or one wider or higher than
+/// 4096 points, a duplicate id, an outlet naming no object) throws InterfaceFileError before
+/// anything is shown. Text from the file is quoted in messages through printable().
 Interface parseInterface(std::string_view text, const std::string& name);
 
-/// Reads and builds an interface file.
+/// Reads and builds an interface file of any kind, up to 1 MB. Throws InterfaceFileError, and
+/// ReadInterrupted (see InputFile.h) when a stop is asked for while it waits for a pipe's writer.
 Interface loadInterface(const std::filesystem::path& path);
 
 } // namespace platform

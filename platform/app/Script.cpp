@@ -1,9 +1,10 @@
 #include "platform/app/Script.h"
 
+#include "platform/services/InputFile.h"
+#include "platform/services/Printable.h"
+
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace platform {
@@ -67,7 +68,7 @@ std::vector<ScriptStep> parseScript(std::string_view text, const std::string& na
             expectArguments(1, "wait SECONDS");
             step.verb = ScriptStep::Verb::Wait;
             if (!parseNumber(w[1], step.seconds) || !std::isfinite(step.seconds) || step.seconds < 0.0) {
-                throw fail("wait takes a number of seconds, not '" + std::string(w[1]) + "'");
+                throw fail("wait takes a number of seconds, not '" + printable(w[1]) + "'");
             }
         } else if (verb == "tap") {
             expectArguments(1, "tap run|settings");
@@ -76,17 +77,17 @@ std::vector<ScriptStep> parseScript(std::string_view text, const std::string& na
             } else if (w[1] == "settings") {
                 step.verb = ScriptStep::Verb::TapSettings;
             } else {
-                throw fail("tap takes 'run' or 'settings', not '" + std::string(w[1]) + "'");
+                throw fail("tap takes 'run' or 'settings', not '" + printable(w[1]) + "'");
             }
         } else if (verb == "select") {
             expectArguments(2, "select filter|updateFrequency|scale|axis INDEX");
             step.verb = ScriptStep::Verb::Select;
             if (w[1] != "filter" && w[1] != "updateFrequency" && w[1] != "scale" && w[1] != "axis") {
-                throw fail("select takes filter, updateFrequency, scale or axis, not '" + std::string(w[1]) + "'");
+                throw fail("select takes filter, updateFrequency, scale or axis, not '" + printable(w[1]) + "'");
             }
             step.control = std::string(w[1]);
             if (!parseNumber(w[2], step.index)) {
-                throw fail("select takes a segment index, not '" + std::string(w[2]) + "'");
+                throw fail("select takes a segment index, not '" + printable(w[2]) + "'");
             }
         } else if (verb == "click") {
             expectArguments(2, "click X Y");
@@ -103,7 +104,7 @@ std::vector<ScriptStep> parseScript(std::string_view text, const std::string& na
             expectArguments(0, "quit");
             step.verb = ScriptStep::Verb::Quit;
         } else {
-            throw fail("unknown action '" + std::string(verb) + "'");
+            throw fail("unknown action '" + printable(verb) + "'");
         }
         steps.push_back(std::move(step));
     }
@@ -111,18 +112,14 @@ std::vector<ScriptStep> parseScript(std::string_view text, const std::string& na
 }
 
 std::vector<ScriptStep> loadScript(const std::filesystem::path& path) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size > kMaxScriptBytes) {
-        throw std::invalid_argument("script " + path.string() + " is larger than 16 MB");
+    std::string text;
+    try {
+        text = readInputFile(path, kMaxScriptBytes);
+    } catch (const InputFileError& error) {
+        throw std::invalid_argument(error.tooLarge() ? "script " + path.string() + " is " + error.reason()
+                                                     : "cannot read script " + path.string() + ": " + error.reason());
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::invalid_argument("cannot open script " + path.string());
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseScript(text.str(), path.string());
+    return parseScript(text, path.string());
 }
 
 } // namespace platform

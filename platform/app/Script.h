@@ -25,7 +25,9 @@ struct ScriptStep {
 /// e.g. "demo.txt:3: unknown action 'jump'".
 std::vector<ScriptStep> parseScript(std::string_view text, const std::string& name);
 
-/// Reads and parses a script file; throws std::invalid_argument naming the file on any problem.
+/// Reads and parses a script file of any kind (a pipe such as <(command) included), up to 16 MB.
+/// Throws std::invalid_argument naming the file on any problem, and ReadInterrupted (see
+/// InputFile.h) when a stop is asked for while it waits for a pipe's writer.
 std::vector<ScriptStep> loadScript(const std::filesystem::path& path);
 
 } // namespace platform

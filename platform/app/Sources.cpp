@@ -2,6 +2,7 @@
 
 #include "platform/backend/ControllerSource.h"
 #include "platform/services/FileSource.h"
+#include "platform/services/Printable.h"
 #include "platform/services/IioSource.h"
 #include "platform/services/SimulatedSource.h"
 #include "platform/services/StdinSource.h"
@@ -165,10 +166,10 @@ std::unique_ptr<SampleSource> openSource(const SourceSpec& choice, const SourceS
 std::string listSources(const SourceSettings& settings) {
     std::string text = "sim\tthe built-in simulation\n";
     for (const IioDevice& device : IioSource::findAccelerometers(settings.sysfsRoot)) {
-        text += "iio:" + device.name + "\t" + device.path.string() + "\n";
+        text += "iio:" + printable(device.name) + "\t" + device.path.string() + "\n";
     }
     for (const ControllerInfo& controller : SdlControllerDevices().list()) {
-        text += "controller:" + std::to_string(controller.index) + "\t" + controller.name +
+        text += "controller:" + std::to_string(controller.index) + "\t" + printable(controller.name) +
                 (controller.hasAccelerometer ? "" : " (no accelerometer)") + "\n";
     }
     text += "stdin\tCSV lines \"x,y,z\" on standard input (also -)\n";

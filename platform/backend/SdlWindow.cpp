@@ -19,6 +19,8 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -152,6 +154,35 @@ void setWindowIcon(SDL_Window* window) {
     SDL_SetWindowIcon(window, icon.get());
 }
 
+void stopVideo() {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (SDL_WasInit(0) == 0) {
+        SDL_Quit();
+    }
+}
+
+// The driver SDL settled on when it shows nothing to anyone and the user did not name it: with no
+// display to reach, SDL falls back to these, and a window there would run unseen for ever. Null
+// for any other driver, or one named in SDL_VIDEODRIVER (tests ask for the offscreen one).
+const char* unseenDriverNobodyAskedFor() {
+    const char* current = SDL_GetCurrentVideoDriver();
+    if (current == nullptr || (SDL_strcasecmp(current, "offscreen") != 0 && SDL_strcasecmp(current, "dummy") != 0)) {
+        return nullptr;
+    }
+    // The hint, or the environment variable of the same name: a comma-separated list of drivers.
+    const std::string_view asked = SDL_GetHint(SDL_HINT_VIDEODRIVER) != nullptr ? SDL_GetHint(SDL_HINT_VIDEODRIVER) : "";
+    std::size_t start = 0;
+    while (start <= asked.size()) {
+        const std::size_t end = std::min(asked.find(',', start), asked.size());
+        const std::string name(asked.substr(start, end - start));
+        if (SDL_strcasecmp(name.c_str(), current) == 0) {
+            return nullptr;
+        }
+        start = end + 1;
+    }
+    return current;
+}
+
 } // namespace
 
 void SdlDeleter::operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
@@ -174,14 +205,13 @@ SdlVideoGuard::SdlVideoGuard() {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         throwSdlError("Cannot start SDL video");
     }
-}
-
-SdlVideoGuard::~SdlVideoGuard() {
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    if (SDL_WasInit(0) == 0) {
-        SDL_Quit();
+    if (const char* driver = unseenDriverNobodyAskedFor()) {
+        stopVideo();
+        throw std::runtime_error(std::string("no display: SDL found only its ") + driver + " driver");
     }
 }
+
+SdlVideoGuard::~SdlVideoGuard() { stopVideo(); }
 
 // Runs ahead of the video guard member: a bad scale is refused before SDL starts (and so even
 // with no display), and hints are read when video starts or the window is made.

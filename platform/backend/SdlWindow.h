@@ -41,7 +41,8 @@ using SdlSurfacePtr = std::unique_ptr<SDL_Surface, SdlDeleter>;
 /// (a short-lived one in defaultScale() beside a window's); the last one out shuts SDL down.
 class SdlVideoGuard {
 public:
-    /// Throws std::runtime_error with SDL's message if video cannot be started.
+    /// Throws std::runtime_error with SDL's message if video cannot be started, and when SDL found no
+    /// display and fell back to its offscreen or dummy driver without SDL_VIDEODRIVER naming it.
     SdlVideoGuard();
     ~SdlVideoGuard();
     SdlVideoGuard(const SdlVideoGuard&) = delete;

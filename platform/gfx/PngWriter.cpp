@@ -8,7 +8,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <libdeflate.h>
 #include <memory>
@@ -26,11 +25,6 @@ namespace {
 // written in a few milliseconds rather than made small. libdeflate compresses a whole buffer
 // several times as fast as zlib's streaming deflate, and sums its checks with vector instructions.
 constexpr int kQuickestLevel = 1;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // One row of Cairo words (native-endian, alpha on top, colour premultiplied) as PNG bytes.
 // Straight colour is rounded as Cairo rounds it, so a file read back gives the same pixels.
@@ -122,8 +116,8 @@ std::optional<Bytes> zlibStream(const Picture& picture) {
     return stream;
 }
 
-/// Writes one PNG chunk: its length, type, data and the CRC of type and data. False if a write failed.
-bool writeChunk(std::FILE* file, const char (&type)[5], const unsigned char* data, std::size_t length) {
+/// Appends one PNG chunk: its length, type, data and the CRC of type and data.
+void appendChunk(std::string& out, const char (&type)[5], const unsigned char* data, std::size_t length) {
     std::array<unsigned char, 8> head{};
     png::putBigEndian(head.data(), static_cast<std::uint32_t>(length));
     std::memcpy(head.data() + 4, type, 4);
@@ -135,14 +129,16 @@ bool writeChunk(std::FILE* file, const char (&type)[5], const unsigned char* dat
     }
     std::array<unsigned char, 4> tail{};
     png::putBigEndian(tail.data(), crc);
-    return std::fwrite(head.data(), 1, head.size(), file) == head.size() &&
-           (length == 0 || std::fwrite(data, 1, length, file) == length) &&
-           std::fwrite(tail.data(), 1, tail.size(), file) == tail.size();
+    out.append(reinterpret_cast<const char*>(head.data()), head.size());
+    if (length > 0) {
+        out.append(reinterpret_cast<const char*>(data), length);
+    }
+    out.append(reinterpret_cast<const char*>(tail.data()), tail.size());
 }
 
 /// The whole file. libpng compresses only through zlib, so the few bytes of PNG's framing around
-/// the stream (signature, header, data and end chunks) are written here.
-bool encode(std::FILE* file, const Picture& picture, const Bytes& stream) {
+/// the stream (signature, header, data and end chunks) are put together here.
+std::string frame(const Picture& picture, const Bytes& stream) {
     const unsigned char colourType = picture.alpha ? 6 : 2; // RGBA or RGB
     // Width, height, then 8 bits, deflate, no filter method, no interlace.
     std::array<unsigned char, 13> header{0, 0, 0, 0, 0, 0, 0, 0, 8, colourType, 0, 0, 0};
@@ -150,27 +146,27 @@ bool encode(std::FILE* file, const Picture& picture, const Bytes& stream) {
     png::putBigEndian(header.data() + 4, static_cast<std::uint32_t>(picture.height));
     // Data chunks of at most 1 MiB, as encoders commonly keep them for readers with small buffers.
     constexpr std::size_t kMostChunkBytes = std::size_t{1} << 20;
-    bool ok =
-        std::fwrite(png::kSignature.data(), 1, png::kSignature.size(), file) == png::kSignature.size() &&
-        writeChunk(file, "IHDR", header.data(), header.size());
-    for (std::size_t at = 0; ok && at < stream.size; at += kMostChunkBytes) {
-        ok = writeChunk(file, "IDAT", stream.data.get() + at, std::min(kMostChunkBytes, stream.size - at));
+    constexpr std::size_t kChunkFramingBytes = 12;
+    std::string out;
+    out.reserve(png::kSignature.size() + header.size() + stream.size +
+                kChunkFramingBytes * (3 + stream.size / kMostChunkBytes));
+    out.append(reinterpret_cast<const char*>(png::kSignature.data()), png::kSignature.size());
+    appendChunk(out, "IHDR", header.data(), header.size());
+    for (std::size_t at = 0; at < stream.size; at += kMostChunkBytes) {
+        appendChunk(out, "IDAT", stream.data.get() + at, std::min(kMostChunkBytes, stream.size - at));
     }
-    return ok && writeChunk(file, "IEND", nullptr, 0);
-}
-
-[[noreturn]] void cannotSave(const std::filesystem::path& path, const std::string& reason) {
-    throw std::runtime_error("cannot save " + path.string() + ": " + reason);
+    appendChunk(out, "IEND", nullptr, 0);
+    return out;
 }
 
 } // namespace
 
-void writePngFile(cairo_surface_t* surface, const std::filesystem::path& path) {
+std::string encodePng(cairo_surface_t* surface) {
     if (surface == nullptr || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE) {
-        cannotSave(path, "not an image surface");
+        throw std::runtime_error("not an image surface");
     }
     if (const cairo_status_t status = cairo_surface_status(surface); status != CAIRO_STATUS_SUCCESS) {
-        cannotSave(path, cairo_status_to_string(status));
+        throw std::runtime_error(cairo_status_to_string(status));
     }
     const cairo_format_t format = cairo_image_surface_get_format(surface);
     CairoSurfacePtr converted;
@@ -189,7 +185,7 @@ void writePngFile(cairo_surface_t* surface, const std::filesystem::path& path) {
                           cairo_image_surface_get_height(surface), cairo_image_surface_get_stride(surface),
                           cairo_image_surface_get_format(surface) == CAIRO_FORMAT_ARGB32};
     if (picture.data == nullptr || picture.width <= 0 || picture.height <= 0) {
-        cannotSave(path, "the picture has no pixels");
+        throw std::runtime_error("the picture has no pixels");
     }
 
     std::optional<Bytes> stream;
@@ -198,17 +194,9 @@ void writePngFile(cairo_surface_t* surface, const std::filesystem::path& path) {
     } catch (const std::bad_alloc&) {
     }
     if (!stream) {
-        cannotSave(path, "out of memory");
+        throw std::runtime_error("out of memory");
     }
-    FilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        cannotSave(path, "cannot write the file");
-    }
-    const bool written = encode(file.get(), picture, *stream);
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        cannotSave(path, "cannot write the file");
-    }
+    return frame(picture, *stream);
 }
 
 } // namespace platform

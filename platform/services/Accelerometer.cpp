@@ -1,15 +1,34 @@
 #include "platform/services/Accelerometer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace platform {
 
 namespace {
 
-bool isFinite(const Acceleration& sample) {
-    return std::isfinite(sample.x) && std::isfinite(sample.y) && std::isfinite(sample.z);
+// Half the largest float: the difference of two components within it, and the high-pass filter's
+// memory fed with such differences, stay finite in the single precision the signal path uses.
+constexpr double kLargestComponent = static_cast<double>(std::numeric_limits<float>::max()) / 2.0;
+
+// Why `sample` cannot be delivered, e.g. "z = 1e+39 is beyond any acceleration"; empty when it can.
+std::string refusalReason(const Acceleration& sample) {
+    const std::array<std::pair<const char*, double>, 3> components{{{"x", sample.x}, {"y", sample.y}, {"z", sample.z}}};
+    for (const auto& [axis, value] : components) {
+        if (std::isnan(value)) {
+            return std::string(axis) + " is not a number";
+        }
+        if (!(std::fabs(value) <= kLargestComponent)) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%s = %g is beyond any acceleration", axis, value);
+            return text;
+        }
+    }
+    return {};
 }
 
 // Tick indices stay far below this; it only keeps a float-to-integer conversion defined.
@@ -122,8 +141,10 @@ void Accelerometer::deliverDueSamples(double now) {
         if (!sample) {
             continue;
         }
-        if (!isFinite(*sample)) {
-            ++refused_;
+        if (std::string reason = refusalReason(*sample); !reason.empty()) {
+            if (refused_++ == 0) {
+                firstRefusal_ = std::move(reason);
+            }
             continue;
         }
         ++delivered_;
@@ -134,6 +155,14 @@ void Accelerometer::deliverDueSamples(double now) {
             listener->sampleDelivered(outcome);
         }
     }
+}
+
+std::optional<std::string> Accelerometer::refusalMessage() const {
+    if (refused_ == 0) {
+        return std::nullopt;
+    }
+    return "trembit: " + std::to_string(refused_) + (refused_ == 1 ? " sample" : " samples") +
+           " refused (the first: " + firstRefusal_ + ")";
 }
 
 } // namespace platform

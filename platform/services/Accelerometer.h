@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -50,9 +51,11 @@ public:
 /// ticks beyond that much catch-up are skipped and counted as missed so that the program stays
 /// responsive.
 ///
-/// A sample with a NaN or infinite component is refused here and counted: it never reaches the
-/// delegate. The delegate's signal path keeps a running filter memory, which a single NaN would poison
-/// for the rest of the run.
+/// A sample with a component that is not a number, or whose magnitude passes half the largest
+/// single-precision float (infinities included), is refused here and counted: it never reaches the
+/// delegate. The delegate's signal path keeps a running filter memory in single-precision steps, which
+/// one NaN or one overflow to infinity would poison for the rest of the run; below that bound every
+/// difference and filter value stays finite.
 class Accelerometer {
 public:
     /// The interval used until setUpdateInterval is called: 40 samples per second.
@@ -107,6 +110,10 @@ public:
 
     std::uint64_t deliveredCount() const { return delivered_; }
     std::uint64_t refusedCount() const { return refused_; }
+    /// What to say about refused samples, without a line break: "trembit: 12 samples refused (the
+    /// first: z = 1e+39 is beyond any acceleration)", or "(the first: x is not a number)"; none
+    /// while nothing was refused.
+    std::optional<std::string> refusalMessage() const;
     std::uint64_t missedTicks() const { return missed_; }
 
 private:
@@ -124,6 +131,7 @@ private:
     std::uint64_t nextTick_ = 1; // the index of the next tick to deliver
     std::uint64_t delivered_ = 0;
     std::uint64_t refused_ = 0;
+    std::string firstRefusal_; // why the first refused sample was refused
     std::uint64_t missed_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/services/FileSource.h"
 
+#include "platform/services/InputFile.h"
 #include "platform/services/SampleLine.h"
 
 #include <algorithm>
@@ -10,6 +11,9 @@
 #include <string_view>
 #include <system_error>
 #include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -24,20 +28,21 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 } // namespace
 
 FileSource::FileSource(std::filesystem::path file, SampleUnits units)
-    : file_(std::move(file)), units_(units), buffer_(kBufferBytes) {
+    : file_(std::move(file)), units_(units), fd_(openForReading(file_)), buffer_(kBufferBytes) {
     const auto fail = [this](int error) {
-        throw std::runtime_error("cannot open " + file_.string() + ": " +
-                                 (error != 0 ? std::generic_category().message(error) : "unreadable file"));
+        throw std::runtime_error("cannot open " + file_.string() + ": " + std::generic_category().message(error));
     };
-    std::error_code ignored;
-    if (std::filesystem::is_directory(file_, ignored)) {
-        fail(EISDIR); // a directory opens fine and only fails at the first read
-    }
-    errno = 0;
-    in_.open(file_, std::ios::binary);
-    if (!in_.is_open()) {
+    if (fd_.get() < 0) {
         fail(errno);
     }
+    struct stat status {};
+    if (::fstat(fd_.get(), &status) != 0) {
+        fail(errno);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        fail(EISDIR); // a directory opens fine and only fails at the first read
+    }
+    regular_ = S_ISREG(status.st_mode);
     line_.reserve(kHeldLineBytes);
 }
 
@@ -60,20 +65,8 @@ bool FileSource::readLine(std::size_t& budget) {
                 ++lineNumber_; // a last line without a line break
                 return true;
             }
-            if (budget == 0) {
+            if (budget == 0 || !fill(budget)) {
                 return false;
-            }
-            const std::size_t wanted = std::min(buffer_.size(), budget);
-            in_.read(buffer_.data(), static_cast<std::streamsize>(wanted));
-            const auto got = static_cast<std::size_t>(in_.gcount());
-            budget -= got;
-            bufferBegin_ = 0;
-            bufferEnd_ = got;
-            if (in_.bad()) {
-                readFailed_ = true;
-                endOfFile_ = true;
-            } else if (got < wanted) {
-                endOfFile_ = true;
             }
             continue;
         }
@@ -98,6 +91,29 @@ bool FileSource::readLine(std::size_t& budget) {
             ++lineNumber_;
             return true;
         }
+    }
+}
+
+bool FileSource::fill(std::size_t& budget) {
+    const std::size_t wanted = std::min(buffer_.size(), budget);
+    while (true) {
+        // A pipe's read would take "no writer yet" for the end, and would block the answer to a
+        // signal: wait for data first, together with the stop request.
+        if (!regular_ && !waitUntilReadable(fd_.get())) {
+            return false;
+        }
+        const ssize_t got = ::read(fd_.get(), buffer_.data(), wanted);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        bufferBegin_ = 0;
+        bufferEnd_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+        budget -= bufferEnd_;
+        if (got < 0) {
+            readFailed_ = true;
+        }
+        endOfFile_ = got <= 0;
+        return true;
     }
 }
 

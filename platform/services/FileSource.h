@@ -1,13 +1,13 @@
 #pragma once
 
 #include "platform/services/SampleLine.h"
+#include "platform/services/OwnedFd.h"
 #include "platform/services/SampleSource.h"
 #include "platform/services/Units.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +22,10 @@ namespace platform {
 /// The file is read as a stream through a fixed buffer, and a line is held only up to
 /// kMaxSampleLineBytes, so a huge file or a file with no line breaks takes no more memory than a
 /// small one.
+///
+/// A FIFO, a pipe or /dev/stdin works too: opening does not wait for a writer, and each wait for
+/// data also watches for SIGINT and SIGTERM (see StopRequest.h). When a stop is asked for, the
+/// waiting tick gives no sample and the run's loop ends the run.
 class FileSource final : public SampleSource {
 public:
     /// Bytes read at most per tick while looking for the next sample line: a file of junk slows
@@ -32,8 +36,9 @@ public:
     /// reason when it cannot be read.
     explicit FileSource(std::filesystem::path file, SampleUnits units = SampleUnits::G);
 
-    /// The next sample line's sample, in g; none at the end of the file, or when the budget for this
-    /// tick ran out in a stretch of non-sample lines (the reading resumes at the next tick).
+    /// The next sample line's sample, in g; none at the end of the file, when the budget for this
+    /// tick ran out in a stretch of non-sample lines (the reading resumes at the next tick), or when
+    /// a stop was asked for while waiting for a pipe's writer.
     std::optional<Acceleration> nextSample(double now) override;
     /// True once the whole file has been read.
     bool isExhausted() const override { return exhausted_; }
@@ -47,14 +52,17 @@ public:
     std::uint64_t firstMalformedLine() const { return firstMalformed_; }
 
 private:
-    // Moves the next complete line into line_; false when the budget ran out first or the file ended
-    // with nothing more in it.
+    // Moves the next complete line into line_; false when the budget ran out first, the file ended
+    // with nothing more in it, or a stop was asked for.
     bool readLine(std::size_t& budget);
+    // Reads the next piece of the file into the empty buffer; false when a stop was asked for.
+    bool fill(std::size_t& budget);
 
     std::filesystem::path file_;
     SampleUnits units_ = SampleUnits::G;
     SampleLineLayout layout_ = SampleLineLayout::Plain; // Record once the first line is its header
-    std::ifstream in_;
+    OwnedFd fd_;
+    bool regular_ = true; // a regular file never makes a read wait
     std::vector<char> buffer_;
     std::size_t bufferBegin_ = 0; // unread bytes are buffer_[bufferBegin_, bufferEnd_)
     std::size_t bufferEnd_ = 0;

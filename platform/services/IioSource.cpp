@@ -1,6 +1,7 @@
 #include "platform/services/IioSource.h"
 
 #include "platform/services/OwnedFd.h"
+#include "platform/services/Printable.h"
 #include "platform/services/Units.h"
 
 #include <algorithm>
@@ -23,10 +24,10 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kBlanks = " \t\r\n";
 constexpr std::array<const char*, 3> kAxes = {"x", "y", "z"};
-// Longest excerpt of a bad attribute quoted back to the user.
-constexpr std::size_t kQuotedBytes = 40;
 // Stands for "longer than kMaxAttributeBytes" among the errno values a read gives.
 constexpr int kTooLong = EFBIG;
+// Stands for "a symbolic link" among the errno values a write gives (O_NOFOLLOW's ELOOP).
+constexpr int kSymbolicLink = ELOOP;
 
 struct AttributeText {
     std::string text;
@@ -63,11 +64,12 @@ AttributeText readAttribute(const fs::path& file) {
 }
 
 // 0 or the errno of the failed open or write. O_TRUNC is ignored by sysfs but keeps a plain file (a
-// test's tree) holding just what was written.
+// test's tree) holding just what was written. Attributes are never symbolic links in sysfs: one in
+// a device folder could lead a write (made as root, perhaps) to any file at all, so it is refused.
 int writeAttribute(const fs::path& file, std::string_view text) {
-    const OwnedFd fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
+    const OwnedFd fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (fd.get() < 0) {
-        return errno;
+        return errno == ELOOP ? kSymbolicLink : errno;
     }
     while (true) {
         const ssize_t n = ::write(fd.get(), text.data(), text.size());
@@ -85,6 +87,9 @@ std::string reason(int error) {
     if (error == kTooLong) {
         return "longer than " + std::to_string(IioSource::kMaxAttributeBytes) + " bytes";
     }
+    if (error == kSymbolicLink) {
+        return "a symbolic link, not followed";
+    }
     return std::generic_category().message(error);
 }
 
@@ -96,15 +101,11 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-// A short, printable excerpt of what a file held, in quotes.
+// What a file held, in quotes, made safe to show.
 std::string excerpt(std::string_view text) {
-    text = trimmed(text);
-    std::string out = "'";
-    for (const char c : text.substr(0, kQuotedBytes)) {
-        out += (c >= ' ' && c <= '~') ? c : '?';
-    }
-    out += text.size() > kQuotedBytes ? "...'" : "'";
-    return out;
+    std::string quoted = "'"; // built up: GCC 12 mistakes "'" + text for an overlapping copy
+    quoted += printable(trimmed(text));
+    return quoted += "'";
 }
 
 // Fixed notation to the microhertz, without trailing zeros: the kernel's number parser knows no
@@ -200,8 +201,9 @@ bool meansGone(int error) {
     return error == ENOENT || error == ENODEV || error == ENXIO;
 }
 
+// The device's name comes from the driver, or from whoever made the tree: made safe to show.
 std::string deviceLabel(const IioDevice& device) {
-    return device.name.empty() ? device.path.filename().string() : device.name;
+    return printable(device.name.empty() ? device.path.filename().string() : device.name);
 }
 
 } // namespace

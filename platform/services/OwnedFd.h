@@ -16,7 +16,7 @@ public:
     OwnedFd(const OwnedFd&) = delete;
     OwnedFd& operator=(const OwnedFd&) = delete;
     int get() const { return fd_; }
-    /// Gives the descriptor up to the caller, who closes it (and can look at what close says).
+    /// Gives the descriptor up without closing it, for a close whose result is looked at.
     int release() {
         const int fd = fd_;
         fd_ = -1;

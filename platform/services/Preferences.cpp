@@ -1,9 +1,12 @@
 #include "platform/services/Preferences.h"
 
+#include "platform/services/InputFile.h"
+#include "platform/services/OutputFile.h"
+#include "platform/services/Printable.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <iostream>
@@ -11,11 +14,18 @@
 #include <system_error>
 #include <utility>
 
+#include <sys/stat.h>
+
 namespace platform {
 
 namespace {
 
 constexpr const char* kGroup = "trembit";
+// A few keys take a few dozen bytes; anything near this is not a preference file of ours.
+constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+// Comments and translated keys (name[de]=...) are kept, so that a save writes back what it read.
+constexpr GKeyFileFlags kKeepEverything =
+    static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
 
 struct GFree {
     void operator()(void* memory) const noexcept { g_free(memory); }
@@ -40,6 +50,23 @@ bool isKeyName(std::string_view key) {
            g_utf8_validate(key.data(), static_cast<gssize>(key.size()), nullptr);
 }
 
+// Fills `keyFile` from `data`; false, with the problem, when the data is not a key file.
+bool loadKeyFile(GKeyFile* keyFile, std::string_view data, std::string& problem) {
+    // GLib reads a key file only up to its first NUL byte, so a file of binary garbage could load
+    // as an empty store, which a save would then write over. Such a file is no key file.
+    if (data.find('\0') != std::string_view::npos) {
+        problem = "it holds a NUL byte, so it is not a key file";
+        return false;
+    }
+    GError* rawError = nullptr;
+    if (!g_key_file_load_from_data(keyFile, data.data(), data.size(), kKeepEverything, &rawError)) {
+        const ErrorPtr error(rawError);
+        problem = error->message;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void Preferences::KeyFileFree::operator()(GKeyFile* keyFile) const noexcept {
@@ -57,10 +84,8 @@ Preferences::Preferences(std::filesystem::path file, Unloaded)
 
 Preferences Preferences::fromData(std::string_view data, std::filesystem::path file) {
     Preferences preferences(std::move(file), Unloaded{});
-    GError* rawError = nullptr;
-    if (!g_key_file_load_from_data(preferences.keyFile_.get(), data.data(), data.size(),
-                                   G_KEY_FILE_KEEP_COMMENTS, &rawError)) {
-        ErrorPtr error(rawError);
+    std::string problem;
+    if (!loadKeyFile(preferences.keyFile_.get(), data, problem)) {
         preferences.keyFile_.reset(g_key_file_new()); // drop whatever was parsed before the fault
     }
     return preferences;
@@ -121,14 +146,14 @@ bool Preferences::synchronize() {
     } else {
         gsize length = 0;
         GCharPtr data(g_key_file_to_data(keyFile_.get(), &length, nullptr));
-        // Writes a temporary file beside the old one and renames it over, so a crash or a full disk
-        // leaves the old file or the new one, never a torn one.
-        GError* rawError = nullptr;
-        if (g_file_set_contents(file_.c_str(), data.get(), static_cast<gssize>(length), &rawError)) {
+        // A temporary file beside the old one, renamed over it, so a crash or a full disk leaves
+        // the old file or the new one, never a torn one; through a symbolic link to its target.
+        try {
+            writeOutputFile(file_, std::string_view(data.get(), length));
             return true;
+        } catch (const OutputError& error) {
+            reason = error.reason();
         }
-        ErrorPtr error(rawError);
-        reason = error->message;
     }
     if (!saveFailureReported_) {
         saveFailureReported_ = true;
@@ -138,36 +163,44 @@ bool Preferences::synchronize() {
 }
 
 void Preferences::load() {
-    GError* rawError = nullptr;
-    if (g_key_file_load_from_file(keyFile_.get(), file_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &rawError)) {
-        // GLib reads a key file only up to its first NUL byte, so a file of binary garbage can
-        // load as an empty store; saving would then destroy it. Such a file is no key file.
-        gchar* contents = nullptr;
-        gsize length = 0;
-        if (g_file_get_contents(file_.c_str(), &contents, &length, nullptr)) {
-            const GCharPtr owned(contents);
-            if (std::memchr(owned.get(), '\0', length) != nullptr) {
-                keyFile_.reset(g_key_file_new());
-                keepAside("it holds a NUL byte, so it is not a key file");
-            }
+    struct stat status {};
+    if (::stat(file_.c_str(), &status) != 0) {
+        // Nothing there yet (first run, or the folder is missing): nothing to lose either.
+        if (errno != ENOENT && errno != ENOTDIR) {
+            leaveAlone(g_strerror(errno));
         }
         return;
     }
-    ErrorPtr error(rawError);
-    keyFile_.reset(g_key_file_new()); // drop whatever was parsed before the fault
-    // Nothing there yet (first run, or the folder is missing): nothing to lose either.
-    if (g_error_matches(error.get(), G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
-        g_error_matches(error.get(), G_FILE_ERROR, G_FILE_ERROR_NOTDIR)) {
+    // A FIFO or a device is not where settings are kept, and is never replaced by a file.
+    if (!S_ISREG(status.st_mode)) {
+        leaveAlone("Not a regular file");
         return;
     }
-    std::error_code ignored;
-    if (error->domain == G_KEY_FILE_ERROR && std::filesystem::is_regular_file(file_, ignored)) {
-        keepAside(error->message);
+    std::string data;
+    try {
+        data = readInputFile(file_, kMaxFileBytes);
+    } catch (const InputFileError& error) {
+        if (error.tooLarge()) {
+            keepAside(error.reason());
+        } else {
+            leaveAlone(error.reason());
+        }
+        return;
+    } catch (const ReadInterrupted&) {
+        mayWrite_ = false; // the run is ending at the user's request: nothing to say, nothing to save
         return;
     }
-    // Unreadable, or not a file at all (a folder, a device): leave it be, and do not save over it.
+    std::string problem;
+    if (!loadKeyFile(keyFile_.get(), data, problem)) {
+        keyFile_.reset(g_key_file_new()); // drop whatever was parsed before the fault
+        keepAside(problem);
+    }
+}
+
+void Preferences::leaveAlone(std::string_view problem) {
+    // Unreadable, or not a file at all: leave it be, and do not save over it.
     mayWrite_ = false;
-    say(file_.string() + ": " + error->message + "; left untouched, settings will not be saved");
+    say(file_.string() + ": " + printable(problem) + "; left untouched, settings will not be saved");
 }
 
 void Preferences::keepAside(std::string_view problem) {
@@ -180,7 +213,7 @@ void Preferences::keepAside(std::string_view problem) {
         aside += ".bad." + std::to_string(n);
     }
     std::filesystem::rename(file_, aside, error);
-    const std::string what = file_.string() + ": " + std::string(problem);
+    const std::string what = file_.string() + ": " + printable(problem);
     if (error) {
         mayWrite_ = false;
         say(what + "; cannot keep it as " + aside.string() + " (" + error.message() +

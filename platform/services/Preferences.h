@@ -15,15 +15,19 @@ namespace platform {
 // by default $XDG_CONFIG_HOME/trembit/preferences.conf.
 //
 // The file is read once, when the store is made, and written whole by synchronize(). Whatever else the
-// file holds (comments, other keys, other groups) is written back untouched. Problems with the file are
-// reported once on stderr and never stop the program: the store then starts empty.
+// file holds (comments, other keys and groups, translated keys such as name[de]) is written back
+// untouched, with the file's permission bits; a file reached through a symbolic link is replaced at
+// the link's target, and the link stays. Problems with the file are reported once on stderr and never
+// stop the program: the store then starts empty.
 //
 // - A missing file is the normal first run: nothing is said and nothing is written until synchronize().
-// - A file that is not a key file is renamed to preferences.conf.bad (or .bad.1, .bad.2, ... when that
-//   name is taken) so that the user can recover it, and a fresh file is written on the next save.
-// - A file that exists but cannot be read is left alone and never written over: we do not know what it
-//   holds, and saving our few keys in its place would destroy everything else in it. The settings of
-//   this run are kept in memory only.
+// - A file that is not a key file, or is larger than 1 MB, is renamed to preferences.conf.bad (or
+//   .bad.1, .bad.2, ... when that name is taken) so that the user can recover it, and a fresh file is
+//   written on the next save.
+// - A file that exists but cannot be read, or is not a regular file (a FIFO, a device), is left alone
+//   and never written over: we do not know what it holds, and saving our few keys in its place would
+//   destroy everything else in it. The settings of this run are kept in memory only.
+// - A stop asked for (SIGINT, SIGTERM) while the file is read leaves the store empty and unsaved.
 class Preferences {
 public:
     // Uses defaultPath(), read from the environment now.
@@ -64,6 +68,7 @@ private:
 
     void load();
     void keepAside(std::string_view problem);
+    void leaveAlone(std::string_view problem);
 
     std::filesystem::path file_;
     KeyFilePtr keyFile_;

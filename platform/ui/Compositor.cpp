@@ -2,6 +2,7 @@
 
 #include "platform/gfx/Blend.h"
 #include "platform/gfx/PngWriter.h"
+#include "platform/services/OutputFile.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/View.h"
 
@@ -427,6 +428,14 @@ CairoSurfacePtr Compositor::picture(View& view, int scale, const Animator* anima
 
 void Compositor::writePng(const std::filesystem::path& path) const { writeSurfacePng(surface_.get(), path); }
 
-void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) { writePngFile(surface, path); }
+void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) {
+    std::string bytes;
+    try {
+        bytes = encodePng(surface);
+    } catch (const std::runtime_error& error) {
+        throw OutputError(path, error.what());
+    }
+    writeOutputFile(path, bytes);
+}
 
 } // namespace platform

@@ -57,7 +57,7 @@ public:
     int scale() const { return scale_; }
     Size pointSize() const { return pointSize_; }
 
-    /// Writes the last composed picture as a PNG; throws std::runtime_error naming the file.
+    /// Writes the last composed picture as a PNG, as writeSurfacePng does.
     void writePng(const std::filesystem::path& path) const;
 
     /// Pictures `view` as it shows within its bounds now (hidden, clipped or mid-transition as on
@@ -115,7 +115,8 @@ private:
     std::unordered_map<const View*, Drawn> pictures_;
 };
 
-/// Writes an image surface as a PNG; throws std::runtime_error naming the file and the problem.
+/// Writes an image surface as a PNG file through writeOutputFile: a regular file is replaced whole
+/// or not at all. Throws OutputError (a std::runtime_error) naming the file and the problem.
 void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path);
 
 } // namespace platform

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+using e2e::headless;
 using e2e::Scratch;
 using nlohmann::json;
 
@@ -16,13 +17,6 @@ namespace {
 
 json state(const Scratch& scratch, const std::string& name = "state.json") {
     return json::parse(scratch.read(name));
-}
-
-std::vector<std::string> headless(std::vector<std::string> more) {
-    // The simulation unless a test names another source: a machine's own sensor must not leak in.
-    std::vector<std::string> arguments = {"--headless", "--fast", "--scale", "1", "--source", "sim"};
-    arguments.insert(arguments.end(), more.begin(), more.end());
-    return arguments;
 }
 
 struct Row {
@@ -285,7 +279,7 @@ TEST(EndToEndTest, RecordingSurvivesAKill) {
     Scratch scratch;
     std::filesystem::create_directories(scratch / "config/trembit");
     scratch.write("config/trembit/preferences.conf", "[trembit]\nupdateFrequency=3\n");
-    const e2e::Result result = scratch.run({"--headless", "--source", "sim", "--record", "rec.csv"}, 1.5);
+    const e2e::Result result = scratch.run({"--headless", "--source", "sim", "--record", "rec.csv"}, {.signalAfterSeconds = 1.5});
     ASSERT_EQ(result.status, 128 + SIGKILL);
     const std::string csv = scratch.read("rec.csv");
     ASSERT_EQ(csv.rfind("t,x,y,z,deflection\n", 0), 0u);
@@ -376,7 +370,7 @@ TEST_P(BadRunInputTest, IsSkippedCountedAndSaid) {
     c.prepare(scratch);
     std::vector<std::string> arguments = headless({"--record", "rec.csv"});
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-    const e2e::Result result = scratch.run(arguments, 0.0, c.input);
+    const e2e::Result result = scratch.run(arguments, {.input = c.input});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
     EXPECT_EQ(static_cast<int>(rows(scratch.read("rec.csv")).size()), c.rows);

@@ -4,23 +4,51 @@
 
 #include <cairo.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace e2e {
 
 struct Result {
-    int status = -1;
+    int status = -1; ///< the exit status, or 128 + the signal that ended the program
     std::string err;
+    double secondsAfterSignal = 0.0; ///< from the signal sent to the end of the program
 };
+
+/// How a run is set up and ended, beyond its arguments.
+struct RunOptions {
+    double signalAfterSeconds = 0.0; ///< when above 0, `signal` is sent after this long
+    int signal = SIGKILL;
+    std::string input{}; ///< a file in the scratch folder for standard input, or ""
+    int inputFd = -1;  ///< or a descriptor (say a pipe's end) for standard input
+    std::map<std::string, std::optional<std::string>> environment{}; ///< set, or unset for none
+    rlim_t fileSizeLimit = 0; ///< RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when above 0
+    rlim_t memoryLimit = 0;   ///< RLIMIT_AS in bytes when above 0
+};
+
+/// A program that has not ended this long after its signal is killed, so a test never hangs.
+constexpr double kSecondsBeforeKill = 10.0;
+
+/// The arguments of a headless run on the virtual clock's fastest pace, then `more`.
+inline std::vector<std::string> headless(std::vector<std::string> more) {
+    // The simulation unless a test names another source: a machine's own sensor must not leak in.
+    std::vector<std::string> arguments = {"--headless", "--fast", "--scale", "1", "--source", "sim"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+}
 
 /// A scratch folder per test, used as XDG_CONFIG_HOME and for the program's output files.
 class Scratch {
@@ -46,23 +74,35 @@ public:
     }
 
     /// Runs trembit with `arguments`, XDG_CONFIG_HOME in this folder, and the current folder here.
-    /// With `killAfterSeconds`, the run is ended with SIGKILL after that long.
-    /// `input`, when given, names a file in this folder that becomes standard input.
-    Result run(const std::vector<std::string>& arguments, double killAfterSeconds = 0.0,
-               const std::string& input = "") const {
+    Result run(const std::vector<std::string>& arguments, const RunOptions& options = {}) const {
         const std::filesystem::path err = dir_ / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
             const std::string config = (dir_ / "config").string();
             setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            for (const auto& [name, value] : options.environment) {
+                value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+            }
             if (chdir(dir_.c_str()) != 0) {
                 _exit(127);
             }
             if (!freopen(err.c_str(), "w", stderr)) {
                 _exit(127);
             }
-            if (!input.empty() && !freopen((dir_ / input).c_str(), "r", stdin)) {
+            if (!options.input.empty() && !freopen((dir_ / options.input).c_str(), "r", stdin)) {
                 _exit(127);
+            }
+            if (options.inputFd >= 0 && dup2(options.inputFd, STDIN_FILENO) < 0) {
+                _exit(127);
+            }
+            if (options.fileSizeLimit > 0) {
+                std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+                const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (options.memoryLimit > 0) {
+                const rlimit limit{options.memoryLimit, options.memoryLimit};
+                setrlimit(RLIMIT_AS, &limit);
             }
             std::vector<char*> argv;
             std::string program = binary;
@@ -75,13 +115,23 @@ public:
             execv(program.c_str(), argv.data());
             _exit(127);
         }
-        if (killAfterSeconds > 0.0) {
-            usleep(static_cast<useconds_t>(killAfterSeconds * 1e6));
-            kill(pid, SIGKILL);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
         Result result;
+        int status = 0;
+        if (options.signalAfterSeconds > 0.0) {
+            usleep(static_cast<useconds_t>(options.signalAfterSeconds * 1e6));
+            kill(pid, options.signal);
+            const auto sent = std::chrono::steady_clock::now();
+            const auto since = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count(); };
+            while (waitpid(pid, &status, WNOHANG) == 0) {
+                if (since() > kSecondsBeforeKill) {
+                    kill(pid, SIGKILL);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            result.secondsAfterSignal = since();
+        } else {
+            waitpid(pid, &status, 0);
+        }
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         std::ifstream in(err);
         std::stringstream s;

@@ -4,7 +4,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
-#include <glib.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,18 +33,6 @@ std::string readFile(const fs::path& file) {
 void writeFile(const fs::path& file, std::string_view bytes) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Reads an entry straight from the file, without the store under test.
-std::optional<std::string> rawEntry(const fs::path& file, const char* group, const char* key) {
-    GKeyFile* keyFile = g_key_file_new();
-    gchar* value = g_key_file_load_from_file(keyFile, file.c_str(), G_KEY_FILE_NONE, nullptr)
-                       ? g_key_file_get_value(keyFile, group, key, nullptr)
-                       : nullptr;
-    std::optional<std::string> result = value ? std::optional<std::string>(value) : std::nullopt;
-    g_free(value);
-    g_key_file_free(keyFile);
-    return result;
 }
 
 // Each test gets its own empty folder as XDG_CONFIG_HOME; the environment is put back afterwards.
@@ -76,23 +65,18 @@ private:
         {"XDG_CONFIG_HOME", env("XDG_CONFIG_HOME")}, {"HOME", env("HOME")}};
 };
 
-TEST_F(PreferencesTest, EmptyStoreReadsNoneAndWritesNothing) {
+TEST_F(PreferencesTest, ValuesAreSeenAtOnceAndOnDiskOnlyAfterSynchronize) {
     testing::internal::CaptureStderr();
-    const Preferences preferences;
+    Preferences preferences;
     EXPECT_EQ(preferences.path(), file());
     EXPECT_EQ(preferences.copyValue("filter"), std::nullopt);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_FALSE(fs::exists(dir_ / "trembit"));
-}
-
-TEST_F(PreferencesTest, ValuesAreSeenAtOnceAndOnDiskOnlyAfterSynchronize) {
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a first run is no problem";
     const std::array<std::int32_t, 4> values = {3, -1, INT32_MAX, INT32_MIN};
-    Preferences preferences;
     for (std::size_t i = 0; i < kKeys.size(); ++i) {
         preferences.setValue(kKeys[i], values[i]);
     }
     EXPECT_EQ(preferences.copyValue("filter"), 3);
-    EXPECT_EQ(Preferences().copyValue("filter"), std::nullopt);
+    EXPECT_FALSE(fs::exists(dir_ / "trembit"));
 
     ASSERT_TRUE(preferences.synchronize());
     const Preferences reread;
@@ -123,8 +107,9 @@ TEST_F(PreferencesTest, UnparsableFileIsKeptAsideAndDefaultsApply) {
         "not a key file [[[",
         "filter=3\n", // an entry before any group
         "[trembit]\nfilter=3\n\0\xff\xfe"s, // GLib would read it up to the NUL
+        "#" + std::string(1024 * 1024, '#') + "\n[trembit]\nfilter=3\n", // larger than 1 MB
     };
-    const std::string aside[] = {".bad", ".bad.1", ".bad.2"};
+    const std::string aside[] = {".bad", ".bad.1", ".bad.2", ".bad.3"};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         writeFile(file(), cases[i]);
         testing::internal::CaptureStderr();
@@ -142,16 +127,26 @@ TEST_F(PreferencesTest, UnparsableFileIsKeptAsideAndDefaultsApply) {
     }
 }
 
-TEST_F(PreferencesTest, ForeignEntriesAndCommentsSurviveASave) {
-    writeFile(file(), "# kept by hand\n[other]\nfoo=bar\n\n[trembit]\ncolour=blue\nfilter=1\n");
-    Preferences preferences;
-    preferences.setValue("filter", 2);
-    ASSERT_TRUE(preferences.synchronize());
-
-    EXPECT_EQ(rawEntry(file(), "other", "foo"), "bar");
-    EXPECT_EQ(rawEntry(file(), "trembit", "colour"), "blue");
-    EXPECT_EQ(rawEntry(file(), "trembit", "filter"), "2");
-    EXPECT_NE(readFile(file()).find("# kept by hand"), std::string::npos);
+// Everything GLib can keep is written back, with the file's mode, at the end of any symbolic link.
+TEST_F(PreferencesTest, ASaveKeepsEveryOtherEntryTheModeAndTheLink) {
+    const std::string before = "# kept by hand\n\n[other]\nfoo=bar\nname[de]=Zittern\n\n"
+                               "[trembit]\ncolour=blue\nfilter=1\nfilter[de]=Filter\n";
+    for (const bool throughLink : {false, true}) {
+        SCOPED_TRACE(throughLink ? "through a link" : "a plain file");
+        const fs::path real = throughLink ? dir_ / "dotfiles" / "trembit.conf" : file();
+        writeFile(real, before);
+        fs::permissions(real, fs::perms(0600));
+        if (throughLink) {
+            fs::remove(file());
+            fs::create_symlink(real, file());
+        }
+        Preferences preferences;
+        preferences.setValue("filter", 2);
+        ASSERT_TRUE(preferences.synchronize());
+        EXPECT_EQ(readFile(real), std::string(before).replace(before.find("filter=1"), 8, "filter=2"));
+        EXPECT_EQ(fs::status(real).permissions(), fs::perms(0600));
+        EXPECT_EQ(fs::is_symlink(file()), throughLink);
+    }
 }
 
 TEST_F(PreferencesTest, FolderComesFromTheEnvironment) {
@@ -168,40 +163,37 @@ TEST_F(PreferencesTest, FolderComesFromTheEnvironment) {
     };
     for (const auto& c : cases) {
         c.config ? setenv("XDG_CONFIG_HOME", c.config->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
-        Preferences preferences;
-        preferences.setValue("axis", 2);
-        EXPECT_TRUE(preferences.synchronize());
-        EXPECT_EQ(rawEntry(c.expected, "trembit", "axis"), "2") << c.config.value_or("(unset)");
+        EXPECT_EQ(Preferences::defaultPath(), c.expected) << c.config.value_or("(unset)");
     }
 }
 
-TEST_F(PreferencesTest, FailedSaveIsReportedOnceAndKeepsValues) {
-    writeFile(dir_ / "plain-file", "x");
-    setenv("XDG_CONFIG_HOME", (dir_ / "plain-file" / "config").c_str(), 1);
-    testing::internal::CaptureStderr();
-    Preferences preferences;
-    preferences.setValue("filter", 4);
-    EXPECT_FALSE(preferences.synchronize());
-    preferences.setValue("filter", 6);
-    EXPECT_FALSE(preferences.synchronize());
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(preferences.copyValue("filter"), 6);
-    EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
-    EXPECT_NE(said.find("cannot save " + preferences.path().string() + ": "), std::string::npos) << said;
-}
-
-TEST_F(PreferencesTest, UnreadableFileIsNeverWrittenOver) {
-    // Not a file at all; a permission test would not hold when the tests run as root.
-    fs::create_directories(file() / "inside");
-    testing::internal::CaptureStderr();
-    Preferences preferences;
-    preferences.setValue("filter", 4);
-    EXPECT_FALSE(preferences.synchronize());
-    EXPECT_FALSE(preferences.synchronize());
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(fs::is_directory(file() / "inside"));
-    EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
-    EXPECT_NE(said.find("will not be saved"), std::string::npos) << said;
+// A file we cannot read, or that is not a file, is never written over; a folder we cannot make is
+// said once. Either way the values of this run are kept in memory.
+TEST_F(PreferencesTest, SaveProblemsAreSaidOnceAndNothingIsWrittenOver) {
+    const std::pair<std::function<void(const fs::path&)>, const char*> cases[] = {
+        {[](const fs::path& file) { writeFile(file.parent_path(), "x"); }, "cannot save "},
+        // Not a permission test, which would not hold when the tests run as root.
+        {[](const fs::path& file) { fs::create_directories(file / "inside"); }, "will not be saved"},
+        {[](const fs::path& file) { fs::create_directories(file.parent_path()), mkfifo(file.c_str(), 0600); },
+         "Not a regular file; left untouched, settings will not be saved"},
+    };
+    for (const auto& [prepare, expected] : cases) {
+        SCOPED_TRACE(expected);
+        fs::remove_all(dir_ / "trembit");
+        prepare(file());
+        const fs::file_type type = fs::symlink_status(file()).type();
+        testing::internal::CaptureStderr();
+        Preferences preferences;
+        preferences.setValue("filter", 4);
+        EXPECT_FALSE(preferences.synchronize());
+        preferences.setValue("filter", 6);
+        EXPECT_FALSE(preferences.synchronize());
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(preferences.copyValue("filter"), 6);
+        EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
+        EXPECT_NE(said.find(expected), std::string::npos) << said;
+        EXPECT_EQ(fs::symlink_status(file()).type(), type);
+    }
 }
 
 // A writer killed at any moment leaves either no file or a whole one: every key from the same round.
@@ -237,12 +229,12 @@ TEST_F(PreferencesTest, KilledWriterNeverLeavesATornFile) {
         if (!fs::exists(target)) {
             continue;
         }
-        const auto first = rawEntry(target, "trembit", kKeys[0]);
-        ASSERT_TRUE(first && Preferences::parseInteger(*first)) << "round " << round << ":\n"
-                                                                << readFile(target);
+        const std::string text = readFile(target);
+        const Preferences written = Preferences::fromData(text, target);
+        const std::optional<std::int32_t> first = written.copyValue(kKeys[0]);
+        ASSERT_TRUE(first) << "round " << round << ":\n" << text;
         for (const char* key : kKeys) {
-            ASSERT_EQ(rawEntry(target, "trembit", key), first) << "round " << round << ":\n"
-                                                               << readFile(target);
+            ASSERT_EQ(written.copyValue(key), first) << "round " << round << ":\n" << text;
         }
         ++wholeFilesSeen;
     }

@@ -1,0 +1,280 @@
+#include "platform/services/OutputFile.h"
+
+#include "platform/services/OwnedFd.h"
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <system_error>
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// As many links as the kernel follows in one path before it says ELOOP.
+constexpr int kMostLinks = 40;
+
+std::string reason(int error) {
+    return std::strerror(error);
+}
+
+/// Where an output lands once symbolic links are followed.
+struct Destination {
+    enum class Kind {
+        Replace,    ///< a regular file, or nothing yet: written beside it and renamed over it
+        Direct,     ///< a pipe, a device: opened and written as it is
+        Descriptor, ///< one of the program's own descriptors (/dev/stdout): written at its offset
+    };
+    Kind kind = Kind::Replace;
+    fs::path path;          ///< Replace: the file to replace or make; Direct: what to open
+    bool exists = false;    ///< whether `status` holds the file's
+    struct stat status {};
+    int fd = -1; ///< Descriptor
+};
+
+fs::path folderOf(const fs::path& path) {
+    return path.parent_path().empty() ? fs::path(".") : path.parent_path();
+}
+
+bool onProcfs(const fs::path& folder) {
+    struct statfs status {};
+    return ::statfs(folder.c_str(), &status) == 0 && status.f_type == PROC_SUPER_MAGIC;
+}
+
+// The descriptor that `link` stands for when it lies among the program's own (/proc/self/fd/N,
+// reached from /dev/stdout or /dev/fd/N). Such a link names an open file, not a path: a pipe or a
+// socket behind it cannot be opened again, and a file opened for appending must stay appended to.
+std::optional<int> ownDescriptor(const fs::path& link) {
+    std::error_code error;
+    const fs::path folder = fs::canonical(folderOf(link), error);
+    if (error || folder != fs::path("/proc") / std::to_string(::getpid()) / "fd") {
+        return std::nullopt;
+    }
+    const std::string name = link.filename().string();
+    int fd = -1;
+    const auto [end, problem] = std::from_chars(name.data(), name.data() + name.size(), fd);
+    return problem == std::errc() && end == name.data() + name.size() ? std::optional<int>(fd) : std::nullopt;
+}
+
+Destination resolve(const fs::path& path) {
+    fs::path current = path;
+    for (int links = 0;; ++links) {
+        Destination destination;
+        destination.path = current;
+        if (::lstat(current.c_str(), &destination.status) != 0) {
+            if (errno != ENOENT) {
+                throw OutputError(path, reason(errno));
+            }
+            return destination; // made by the write
+        }
+        destination.exists = true;
+        const mode_t type = destination.status.st_mode & S_IFMT;
+        if (type == S_IFREG) {
+            return destination;
+        }
+        if (type == S_IFDIR) {
+            throw OutputError(path, reason(EISDIR));
+        }
+        if (type != S_IFLNK) {
+            destination.kind = Destination::Kind::Direct;
+            return destination;
+        }
+        if (onProcfs(folderOf(current))) {
+            destination.exists = false;
+            if (const std::optional<int> fd = ownDescriptor(current)) {
+                destination.kind = Destination::Kind::Descriptor;
+                destination.fd = *fd;
+            } else {
+                destination.kind = Destination::Kind::Direct;
+            }
+            return destination;
+        }
+        if (links == kMostLinks) {
+            throw OutputError(path, reason(ELOOP));
+        }
+        std::error_code error;
+        const fs::path target = fs::read_symlink(current, error);
+        if (error) {
+            throw OutputError(path, error.message());
+        }
+        current = target.is_absolute() ? target : folderOf(current) / target;
+    }
+}
+
+void closeChecked(OwnedFd& fd, const fs::path& name) {
+    if (::close(fd.release()) != 0) {
+        throw OutputError(name, reason(errno));
+    }
+}
+
+/// A file beside the output that becomes it on rename, and is removed if it never does.
+class TemporaryFile {
+public:
+    TemporaryFile(const fs::path& output, const fs::path& name) : fd_(create(output, name, path_)) {}
+    ~TemporaryFile() {
+        if (!renamed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    OwnedFd& fd() { return fd_; }
+    const fs::path& path() const { return path_; }
+    void renamed() { renamed_ = true; }
+
+private:
+    // Hidden, and named after the output and this process, so that a leftover is easy to place.
+    static int create(const fs::path& output, const fs::path& name, fs::path& path) {
+        static std::atomic<unsigned> counter{0};
+        // Built up piece by piece: GCC 12 mistakes "." + name for an overlapping copy.
+        std::string stem = ".";
+        stem += output.filename().string();
+        stem += ".tmp-" + std::to_string(::getpid()) + "-";
+        while (true) {
+            path = folderOf(output) / (stem + std::to_string(counter++));
+            // 0666 less the umask (or as a default ACL says), as for any new file.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                return fd;
+            }
+            if (errno != EEXIST) {
+                throw OutputError(name, reason(errno));
+            }
+        }
+    }
+
+    fs::path path_; // before fd_, which create() names it for
+    OwnedFd fd_;
+    bool renamed_ = false;
+};
+
+void replace(const Destination& destination, std::string_view bytes, const fs::path& name) {
+    // A file the user made read-only is not replaced behind their back, though its folder would
+    // allow the rename.
+    if (destination.exists && ::faccessat(AT_FDCWD, destination.path.c_str(), W_OK, AT_EACCESS) != 0) {
+        throw OutputError(name, reason(errno));
+    }
+    TemporaryFile temporary(destination.path, name);
+    OwnedFd& fd = temporary.fd();
+    if (destination.exists && ::fchmod(fd.get(), destination.status.st_mode & 07777) != 0) {
+        throw OutputError(name, reason(errno));
+    }
+    writeAll(fd.get(), bytes, name);
+    if (::fsync(fd.get()) != 0) {
+        throw OutputError(name, reason(errno));
+    }
+    closeChecked(fd, name);
+    if (::rename(temporary.path().c_str(), destination.path.c_str()) != 0) {
+        throw OutputError(name, reason(errno));
+    }
+    temporary.renamed();
+}
+
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name; ///< in the folder `device` and `inode` name, when nothing is there yet
+    bool operator==(const Identity&) const = default;
+};
+
+std::optional<Identity> identity(const fs::path& path) {
+    Destination destination;
+    try {
+        destination = resolve(path);
+    } catch (const OutputError&) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (destination.kind == Destination::Kind::Descriptor) {
+        if (::fstat(destination.fd, &status) != 0) {
+            return std::nullopt;
+        }
+        return Identity{status.st_dev, status.st_ino, {}};
+    }
+    if (destination.exists) {
+        return Identity{destination.status.st_dev, destination.status.st_ino, {}};
+    }
+    if (::stat(folderOf(destination.path).c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return Identity{status.st_dev, status.st_ino, destination.path.filename().string()};
+}
+
+} // namespace
+
+OutputError::OutputError(const fs::path& file, const std::string& reason)
+    : std::runtime_error("cannot write " + file.string() + ": " + reason), reason_(reason) {}
+
+void writeOutputFile(const fs::path& path, std::string_view bytes) {
+    const Destination destination = resolve(path);
+    switch (destination.kind) {
+    case Destination::Kind::Replace:
+        replace(destination, bytes, path);
+        return;
+    case Destination::Kind::Descriptor:
+        writeAll(destination.fd, bytes, path);
+        return;
+    case Destination::Kind::Direct: {
+        // A FIFO's opening waits for a reader; a signal ends that wait with EINTR.
+        OwnedFd fd(::open(destination.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+        if (fd.get() < 0) {
+            throw OutputError(path, reason(errno));
+        }
+        writeAll(fd.get(), bytes, path);
+        closeChecked(fd, path);
+        return;
+    }
+    }
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& name) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EAGAIN) {
+            // A descriptor someone else made non-blocking (a terminal shared with standard input).
+            pollfd wait{fd, POLLOUT, 0};
+            if (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+                throw OutputError(name, reason(EINTR));
+            }
+            continue;
+        }
+        // EINTR too: a signal while a pipe or a device held the write back means "stop waiting".
+        throw OutputError(name, reason(written < 0 ? errno : EIO));
+    }
+}
+
+void cutBack(int fd, std::uint64_t length, const fs::path& name) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        throw OutputError(name, reason(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return;
+    }
+    if (::ftruncate(fd, static_cast<off_t>(length)) != 0 || ::lseek(fd, static_cast<off_t>(length), SEEK_SET) < 0) {
+        throw OutputError(name, reason(errno));
+    }
+}
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+    const std::optional<Identity> first = identity(a);
+    return first && first == identity(b);
+}
+
+} // namespace platform

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+/// An output that could not be written. The message names the file and the reason, e.g.
+/// "cannot write out/page.png: No space left on device".
+class OutputError : public std::runtime_error {
+public:
+    OutputError(const std::filesystem::path& file, const std::string& reason);
+    /// The reason alone, e.g. "No space left on device", for callers that word the rest their way.
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+/// Writes `bytes` as the whole of the output `path`, so that it ends up holding either all of
+/// them or, after a failure, what it held before:
+/// - a regular file, or a name where there is nothing yet: the bytes go to a temporary file in
+///   the same folder, which is flushed to the disk, closed and renamed into place. An existing
+///   file keeps its permission bits, and one we may not write is refused as the shell would; a
+///   new one gets 0666 less the umask;
+/// - a symbolic link: the same, at the file the link leads to, so the link stays a link;
+/// - anything else (a pipe, a terminal, a device, /dev/stdout): written directly; /dev/stdout,
+///   /dev/fd/N and /proc/self/fd/N go to the program's own descriptor, at its offset.
+/// Every write, the flush, the close and the rename are checked. A write that blocks (a pipe that
+/// nobody drains, a FIFO that nobody opens) gives up when a signal arrives. Throws OutputError;
+/// no temporary file is left behind.
+void writeOutputFile(const std::filesystem::path& path, std::string_view bytes);
+
+/// Writes all of `bytes` to `fd`, however many writes it takes. Throws OutputError naming `name`
+/// at the first failure, after which part of `bytes` may have been written (see cutBack).
+void writeAll(int fd, std::string_view bytes, const std::filesystem::path& name);
+
+/// Cuts the regular file open on `fd` back to its first `length` bytes: a streamed output that
+/// failed mid-row ends with its last whole row. A pipe or a device keeps what it took, so nothing
+/// is done for them. Throws OutputError naming `name`.
+void cutBack(int fd, std::uint64_t length, const std::filesystem::path& name);
+
+/// True when writing to `a` and to `b` would reach the same file: the same device and inode once
+/// symbolic links are followed, or, where nothing exists yet, the same name in the same folder.
+/// False when either cannot be looked at. An output that would overwrite an input, or another
+/// output, is found this way before anything is written.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+} // namespace platform

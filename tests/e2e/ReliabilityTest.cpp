@@ -1,0 +1,188 @@
+// Nothing lost, nothing hung: the built program against failing disks, missing displays, signals
+// while it waits, and inputs without end. One test per kind: writes, start-up, signals, caps.
+#include "tests/e2e/Run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using e2e::headless;
+using e2e::RunOptions;
+using e2e::Scratch;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+// A start takes a few times longer under the sanitizers, and so does an end.
+constexpr double kSlowdown = kSanitized ? 3.0 : 1.0;
+
+// An output that cannot be written is said with its reason, and an earlier file is kept whole.
+TEST(ReliabilityTest, Writes) {
+    const struct {
+        const char* output;
+        rlim_t fileSizeLimit; // ulimit -f: a real partial write (EFBIG), as on a disk that fills
+        const char* said;
+    } cases[] = {
+        {"page.png", 16384, "cannot write page.png: File too large"},
+        {"/dev/full", 0, "cannot write /dev/full: No space left on device"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        Scratch scratch;
+        ASSERT_EQ(scratch.run(headless({"--duration", "0.2", "--screenshot", "page.png"})).status, 0);
+        const std::string earlier = scratch.read("page.png");
+        const e2e::Result result =
+            scratch.run(headless({"--duration", "1", "--screenshot", c.output}), {.fileSizeLimit = c.fileSizeLimit});
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        EXPECT_TRUE(scratch.read("page.png") == earlier) << "the earlier picture must not be torn";
+        for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path())) {
+            EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+        }
+    }
+}
+
+// What cannot work is refused at start, on one line, with exit status 2.
+TEST(ReliabilityTest, StartUp) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::map<std::string, std::optional<std::string>> environment;
+        const char* said;
+    } cases[] = {
+        // Not decided by DISPLAY alone: SDL is asked, and it ends up on a driver that shows nothing.
+        {{"--duration", "1", "--source", "sim"},
+         {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}},
+         "cannot open a window: no display: SDL found only its offscreen driver (use --headless"},
+        {headless({"--interface", "huge-view.json"}),
+         {},
+         "huge-view.json: window.subviews[0].frame: a view may be at most 4096 points wide and high"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        Scratch scratch;
+        scratch.write("huge-view.json",
+                      R"({"delegate": "TrembitAppDelegate", "window": {"class": "Window", "frame": [0,0,320,480],
+                          "subviews": [{"class": "View", "frame": [0,0,4097,10]}]}, "outlets": {}})");
+        RunOptions options{.environment = c.environment};
+        // A runtime folder of its own, so that a look for a Wayland display finds nothing and says nothing.
+        options.environment.emplace("XDG_RUNTIME_DIR", scratch.path().string());
+        const e2e::Result result = scratch.run(c.arguments, options);
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+// SIGINT and SIGTERM end a run within a second whatever it waits on, with its outputs written. A
+// FIFO or a pipe open for writing but never written to keeps its reader waiting.
+TEST(ReliabilityTest, Signals) {
+    const std::vector<std::string> outputs = {"--record", "rec.csv", "--dump-state", "state.json"};
+    const auto paced = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--headless", "--scale", "1"});
+        arguments.insert(arguments.end(), outputs.begin(), outputs.end());
+        return arguments;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments; // "FIFO" stands for the FIFO's path
+        bool idleWriter;                    // someone holds the FIFO open for writing
+        bool stdinFromIdlePipe;
+        int signal;
+        bool started; // the run began, so it ends as usual, its outputs written
+    } cases[] = {
+        {"file source, a FIFO with an idle writer", paced({"--source", "file:FIFO"}), true, false, SIGTERM, true},
+        {"file source, a FIFO without a writer", paced({"--source", "file:FIFO"}), false, false, SIGINT, true},
+        {"file source, /dev/stdin on an idle pipe", paced({"--source", "file:/dev/stdin"}), false, true, SIGINT, true},
+        {"file source in --fast", headless({"--source", "file:FIFO", "--record", "rec.csv", "--dump-state", "state.json"}),
+         true, false, SIGTERM, true},
+        {"script, a FIFO with an idle writer", headless({"--script", "FIFO"}), true, false, SIGTERM, false},
+        {"interface file, a FIFO with an idle writer", headless({"--interface", "FIFO"}), true, false, SIGINT, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch scratch;
+        const fs::path fifo = scratch / "fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        // Open for reading and writing, this end never blocks and holds the FIFO open as a writer.
+        const int writer = c.idleWriter ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        int idle[2] = {-1, -1};
+        ASSERT_EQ(pipe2(idle, O_CLOEXEC), 0);
+        std::vector<std::string> arguments = c.arguments;
+        for (std::string& argument : arguments) {
+            if (const std::size_t at = argument.find("FIFO"); at != std::string::npos) {
+                argument.replace(at, 4, fifo.string());
+            }
+        }
+        const e2e::Result result = scratch.run(arguments, {.signalAfterSeconds = 0.5 * kSlowdown,
+                                                           .signal = c.signal,
+                                                           .inputFd = c.stdinFromIdlePipe ? idle[0] : -1});
+        EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
+        EXPECT_NE(result.status, 128 + c.signal) << "the handlers were not installed in time";
+        EXPECT_NE(result.status, 128 + SIGKILL) << "the program had to be killed";
+        if (c.started) {
+            EXPECT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(scratch.read("rec.csv"), "t,x,y,z,deflection\n");
+            EXPECT_TRUE(fs::exists(scratch / "state.json"));
+        }
+        for (const int fd : {writer, idle[0], idle[1]}) {
+            ::close(fd);
+        }
+    }
+}
+
+// An input of any kind is read in bounded pieces, and one without end is refused at its cap. Without
+// the caps the program would grow until the kernel ended it: the memory limit ends such a fault
+// sooner (not under AddressSanitizer, which reserves far more address space).
+TEST(ReliabilityTest, Caps) {
+    const struct {
+        const char* name;
+        std::function<void(const Scratch&)> prepare;
+        std::vector<std::string> arguments;
+        int status;
+        const char* said;
+        const char* written; // a file the run leaves, or ""
+    } cases[] = {
+        {"script", [](const Scratch&) {}, headless({"--script", "/dev/zero"}), 2,
+         "trembit: script /dev/zero is larger than 16 MB", ""},
+        {"interface file", [](const Scratch&) {}, headless({"--interface", "/dev/zero"}), 2,
+         "trembit: /dev/zero: larger than 1 MB", ""},
+        {"preference file",
+         [](const Scratch& s) {
+             s.write("config/trembit/preferences.conf", "[trembit]\n");
+             fs::resize_file(s.preferences(), std::uintmax_t{3} << 30); // three sparse gigabytes
+         },
+         headless({"--duration", "0.1"}), 0, "larger than 1 MB; kept as", "config/trembit/preferences.conf.bad"},
+        // As from --script <(generate): a pipe within the cap is read whole.
+        {"script from a pipe", [](const Scratch&) {}, headless({"--script", "/dev/stdin"}), 0, "trembit: source: sim",
+         "state.json"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch scratch;
+        fs::create_directories(scratch / "config/trembit");
+        c.prepare(scratch);
+        int script[2];
+        ASSERT_EQ(pipe2(script, O_CLOEXEC), 0);
+        const std::string text = "wait 0.2\ndump-state state.json\n";
+        ASSERT_EQ(::write(script[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        ::close(script[1]);
+        const e2e::Result result =
+            scratch.run(c.arguments, {.inputFd = script[0], .memoryLimit = kSanitized ? 0 : rlim_t{2} << 30});
+        ::close(script[0]);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        EXPECT_TRUE(*c.written == '\0' || fs::exists(scratch / c.written)) << c.written;
+    }
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+#include "platform/services/OutputFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::OutputError;
+using platform::writeOutputFile;
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& file, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
+    std::ofstream(file, std::ios::binary) << bytes;
+    fs::permissions(file, mode);
+}
+
+class OutputFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "trembit-output-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        umask_ = ::umask(022);
+    }
+    void TearDown() override {
+        ::umask(umask_);
+        fs::remove_all(dir_);
+    }
+    void expectNoTemporaryFile() const {
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir_)) {
+            EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+        }
+    }
+
+    fs::path dir_;
+    mode_t umask_ = 022;
+};
+
+// Where the bytes land, the mode they get, and that a link stays a link.
+TEST_F(OutputFileTest, RegularFilesAreReplacedWholeThroughAnyLinks) {
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> prepare;
+        const char* written; // the output's path
+        const char* holder;  // the regular file that ends up with the bytes
+        fs::perms mode;
+    } cases[] = {
+        {"a new file: 0666 less the umask", [](const fs::path&) {}, "out", "out", fs::perms(0644)},
+        {"an existing file keeps its mode", [](const fs::path& d) { writeFile(d / "out", "old", fs::perms(0640)); },
+         "out", "out", fs::perms(0640)},
+        {"two relative links",
+         [](const fs::path& d) {
+             fs::create_directory(d / "real");
+             writeFile(d / "real" / "out", "old", fs::perms(0600));
+             fs::create_symlink("real/out", d / "inner");
+             fs::create_symlink("inner", d / "link");
+         },
+         "link", "real/out", fs::perms(0600)},
+        {"a dangling link makes its target", [](const fs::path& d) { fs::create_symlink(d / "target", d / "link"); },
+         "link", "target", fs::perms(0644)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        c.prepare(dir_);
+        const bool wasLink = fs::is_symlink(dir_ / c.written);
+        writeOutputFile(dir_ / c.written, "new bytes");
+        EXPECT_EQ(readFile(dir_ / c.holder), "new bytes");
+        EXPECT_EQ(fs::status(dir_ / c.holder).permissions(), c.mode);
+        EXPECT_EQ(fs::is_symlink(dir_ / c.written), wasLink);
+        expectNoTemporaryFile();
+    }
+}
+
+TEST_F(OutputFileTest, FailuresNameTheFileAndTheReason) {
+    fs::create_symlink("loop", dir_ / "loop");
+    std::vector<std::pair<fs::path, const char*>> cases = {
+        {dir_ / "missing" / "out.png", "No such file or directory"},
+        {dir_, "Is a directory"},
+        {dir_ / "loop", "Too many levels of symbolic links"},
+        {"/dev/full", "No space left on device"}, // a device: written directly
+    };
+    if (::geteuid() != 0) { // root may write anything
+        writeFile(dir_ / "read-only", "keep", fs::perms(0444));
+        cases.emplace_back(dir_ / "read-only", "Permission denied");
+    }
+    for (const auto& [path, reason] : cases) {
+        try {
+            writeOutputFile(path, "bytes");
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const OutputError& error) {
+            EXPECT_EQ(std::string(error.what()), "cannot write " + path.string() + ": " + reason);
+        }
+    }
+    expectNoTemporaryFile();
+}
+
+// A pipe reached by a descriptor's name, as /dev/stdout is, and a FIFO are written as they are; the
+// program's own descriptor stays open.
+TEST_F(OutputFileTest, PipesAndFifosAreWrittenDirectly) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    writeOutputFile("/dev/fd/" + std::to_string(ends[1]), "through the pipe");
+    writeOutputFile("/proc/self/fd/" + std::to_string(ends[1]), "!");
+    ::close(ends[1]);
+    char got[64] = {};
+    EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(ends[0], got, sizeof got))), "through the pipe!");
+    ::close(ends[0]);
+
+    const fs::path fifo = dir_ / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writeOutputFile(fifo, "through the fifo");
+    EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(reader, got, sizeof got))), "through the fifo");
+    ::close(reader);
+}
+
+TEST_F(OutputFileTest, CutBackLeavesTheWholeRows) {
+    const fs::path file = dir_ / "rec.csv";
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    platform::writeAll(fd, "t,x\n1,2\n3,", file);
+    platform::cutBack(fd, 8, file);
+    platform::writeAll(fd, "5,6\n", file);
+    ::close(fd);
+    EXPECT_EQ(readFile(file), "t,x\n1,2\n5,6\n");
+}
+
+TEST_F(OutputFileTest, SameFileFollowsLinksAndNamesOfFilesToBe) {
+    writeFile(dir_ / "a", "a");
+    writeFile(dir_ / "b", "b");
+    fs::create_symlink("a", dir_ / "to-a");
+    fs::create_hard_link(dir_ / "a", dir_ / "also-a");
+    const struct {
+        fs::path first, second;
+        bool same;
+    } cases[] = {
+        {dir_ / "a", dir_ / "to-a", true},   {dir_ / "a", dir_ / "also-a", true},
+        {dir_ / "a", dir_ / "b", false},     {dir_ / "new", dir_ / ".." / dir_.filename() / "new", true},
+        {dir_ / "new", dir_ / "old", false}, {dir_ / "no" / "x", dir_ / "no" / "x", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::sameFile(c.first, c.second), c.same) << c.first << " and " << c.second;
+    }
+}
+
+} // namespace
