@@ -1,5 +1,6 @@
 #include "platform/app/RecordFile.h"
 
+#include "platform/services/OutputFile.h"
 #include "platform/services/SampleLine.h"
 
 #include <charconv>
@@ -115,10 +116,14 @@ void RecordFile::flush() {
             // Whole rows only: whatever of a row reached the file goes again.
             const std::size_t lastBreak = buffer_.find_last_of('\n', done == 0 ? std::string::npos : done - 1);
             const std::size_t whole = done == 0 || lastBreak == std::string::npos ? 0 : lastBreak + 1;
-            if (whole != done) {
-                [[maybe_unused]] const int cut = ::ftruncate(fd_.get(), static_cast<off_t>(written_ + whole));
-            }
             written_ += whole;
+            if (whole != done) {
+                try {
+                    cutBack(fd_.get(), written_, path_);
+                } catch (const OutputError&) {
+                    // Said below; the file may keep part of a row, which a replay skips as malformed.
+                }
+            }
             std::fprintf(stderr, "trembit: cannot write the record file %s: %s; recording to it stopped\n",
                          path_.c_str(), std::strerror(error));
             failed_ = true;

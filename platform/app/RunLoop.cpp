@@ -4,13 +4,13 @@
 #include "platform/app/ApplicationDelegate.h"
 #include "platform/app/JsonWriter.h"
 #include "platform/backend/Backend.h"
+#include "platform/services/OutputFile.h"
 #include "platform/services/StopRequest.h"
 #include "platform/ui/Window.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <stdexcept>
 
 namespace platform {
@@ -22,14 +22,8 @@ constexpr double kFrameInterval = 1.0 / 60.0;
 constexpr double kIdleTickBatch = 0.25;
 constexpr double kForever = Backend::kForever;
 
-void writeTextFile(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
+// Refused samples are said at most this often while someone watches (real seconds).
+constexpr double kRefusalReportInterval = 60.0;
 
 } // namespace
 
@@ -87,6 +81,7 @@ void RunLoop::run(std::optional<double> duration) {
             idle_ = !recordedSinceWake_;
             lastTickWake_ = now();
         }
+        sayRefusals(false);
         const SampleSource* source = accelerometer_.source();
         if (backend_.endsWithInput() && source != nullptr && source->isExhausted()) {
             endTime_ = std::min(endTime_, (lastDelivery_ >= 0.0 ? lastDelivery_ : now()) +
@@ -173,6 +168,22 @@ void RunLoop::handle(const std::vector<InputEvent>& events) {
     }
 }
 
+void RunLoop::sayRefusals(bool atEnd) {
+    const std::uint64_t refused = accelerometer_.refusedCount();
+    if (refused == refusalsSaid_ && !(atEnd && refused > 0)) {
+        return;
+    }
+    // While paced, at most once a minute of real time; a fast run says them once, at its end.
+    const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - refusalsSaidAt_).count();
+    if (atEnd || (backend_.realTime() && real >= kRefusalReportInterval)) {
+        if (const std::optional<std::string> message = accelerometer_.refusalMessage()) {
+            std::fprintf(stderr, "%s\n", message->c_str());
+        }
+        refusalsSaid_ = refused;
+        refusalsSaidAt_ = std::chrono::steady_clock::now();
+    }
+}
+
 void RunLoop::saveWindowPicture() {
     const std::time_t t = std::time(nullptr);
     char name[64];
@@ -222,9 +233,9 @@ std::optional<std::string> RunLoop::writeState(const std::filesystem::path& path
     delegate_.writeState(json);
     json.endObject();
     try {
-        writeTextFile(path, json.str() + "\n");
+        writeOutputFile(path, json.str() + "\n");
         return std::nullopt;
-    } catch (const std::runtime_error& error) {
+    } catch (const OutputError& error) {
         return error.what();
     }
 }
@@ -234,6 +245,7 @@ int RunLoop::finish(const std::optional<std::filesystem::path>& screenshot,
     if (SampleSource* source = accelerometer_.source()) {
         source->finish();
     }
+    sayRefusals(true);
     bool written = !record_ || record_->finish();
     written = (!script_ || script_->succeeded()) && written;
     for (const auto& [path, write] : {std::pair{screenshot, &RunLoop::writeScreenshot},

@@ -8,6 +8,8 @@
 #include "platform/ui/Compositor.h"
 #include "platform/ui/TouchRouter.h"
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -62,6 +64,8 @@ private:
     double nextEventTime() const;
     void handle(const std::vector<InputEvent>& events);
     void saveWindowPicture();
+    // Says how many samples were refused and why: at the end, and while paced at most once a minute.
+    void sayRefusals(bool atEnd);
     // Composes a frame into the backend's surface.
     void render();
     // A frame when something changed and one is due, shown where someone can watch.
@@ -88,6 +92,9 @@ private:
     bool recordedSinceWake_ = false;
     double lastTickWake_ = 0.0;
     bool quit_ = false;
+    std::uint64_t refusalsSaid_ = 0;
+    // The first refusal is said at once: a minute of silence would hide a device that never works.
+    std::chrono::steady_clock::time_point refusalsSaidAt_{};
 };
 
 } // namespace platform

@@ -26,26 +26,38 @@ constexpr bool kSanitized = false;
 // A start takes a few times longer under the sanitizers, and so does an end.
 constexpr double kSlowdown = kSanitized ? 3.0 : 1.0;
 
-// An output that cannot be written is said with its reason, and an earlier file is kept whole.
+// An output that cannot be written is said with its reason and ends the run with status 1, while
+// the others are still written; an earlier file is kept whole, and a record keeps its whole rows.
 TEST(ReliabilityTest, Writes) {
     const struct {
-        const char* output;
+        std::vector<std::string> arguments;
         rlim_t fileSizeLimit; // ulimit -f: a real partial write (EFBIG), as on a disk that fills
         const char* said;
     } cases[] = {
-        {"page.png", 16384, "cannot write page.png: File too large"},
-        {"/dev/full", 0, "cannot write /dev/full: No space left on device"},
+        {{"--screenshot", "page.png"}, 16384, "cannot write page.png: File too large"},
+        {{"--screenshot", "/dev/full"}, 0, "cannot write /dev/full: No space left on device"},
+        {{"--dump-state", "/dev/full", "--screenshot", "page.png"}, 0, "cannot write /dev/full: No space left on device"},
+        {{"--record", "/dev/full"}, 0, "cannot write the record file /dev/full: No space left on device"},
+        {{"--record", "rec.csv"}, 8192, "cannot write the record file rec.csv: File too large"},
+        {{"--script", "steps.txt"}, 0, "steps.txt:2: cannot write /dev/full: No space left on device"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.output);
+        SCOPED_TRACE(c.said);
         Scratch scratch;
         ASSERT_EQ(scratch.run(headless({"--duration", "0.2", "--screenshot", "page.png"})).status, 0);
         const std::string earlier = scratch.read("page.png");
-        const e2e::Result result =
-            scratch.run(headless({"--duration", "1", "--screenshot", c.output}), {.fileSizeLimit = c.fileSizeLimit});
+        scratch.write("steps.txt", "wait 0.5\nscreenshot /dev/full\nwait 0.5\n");
+        std::vector<std::string> arguments = headless({"--duration", "60", "--dump-state", "state.json"});
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const e2e::Result result = scratch.run(arguments, {.fileSizeLimit = c.fileSizeLimit});
         EXPECT_EQ(result.status, 1) << result.err;
         EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
-        EXPECT_TRUE(scratch.read("page.png") == earlier) << "the earlier picture must not be torn";
+        EXPECT_EQ(result.err.find(c.said), result.err.rfind(c.said)) << "said once: " << result.err;
+        const std::string page = scratch.read("page.png");
+        EXPECT_TRUE(page == earlier || c.fileSizeLimit == 0) << "the earlier picture must not be torn";
+        EXPECT_TRUE(fs::exists(scratch / "state.json") || c.arguments[1] == "/dev/full");
+        const std::string record = scratch.read("rec.csv");
+        EXPECT_TRUE(record.empty() || record.back() == '\n') << "the record must end with a whole row";
         for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path())) {
             EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
         }
@@ -59,6 +71,13 @@ TEST(ReliabilityTest, StartUp) {
         std::map<std::string, std::optional<std::string>> environment;
         const char* said;
     } cases[] = {
+        // Nothing is touched before the run can start, and no output is written over an input.
+        {headless({"--duration", "1", "--source", "flie:old.csv", "--record", "old.csv"}), {}, "unknown source"},
+        {headless({"--duration", "1", "--source", "file:old.csv", "--record", "./old.csv"}), {},
+         "cannot write the record file ./old.csv: it is the sample file old.csv"},
+        {headless({"--duration", "1", "--script", "old.csv", "--dump-state", "old.csv"}), {}, "it is the script old.csv"},
+        {headless({"--duration", "1", "--record", "rec.csv", "--screenshot", "rec.csv"}), {},
+         "cannot write rec.csv both as the record file and as the screenshot"},
         // Not decided by DISPLAY alone: SDL is asked, and it ends up on a driver that shows nothing.
         {{"--duration", "1", "--source", "sim"},
          {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}},
@@ -76,10 +95,13 @@ TEST(ReliabilityTest, StartUp) {
         RunOptions options{.environment = c.environment};
         // A runtime folder of its own, so that a look for a Wayland display finds nothing and says nothing.
         options.environment.emplace("XDG_RUNTIME_DIR", scratch.path().string());
+        scratch.write("old.csv", "wait 1\n");
         const e2e::Result result = scratch.run(c.arguments, options);
         EXPECT_EQ(result.status, 2) << result.err;
         EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(scratch.read("old.csv"), "wait 1\n");
+        EXPECT_FALSE(fs::exists(scratch / "rec.csv"));
     }
 }
 
@@ -105,6 +127,8 @@ TEST(ReliabilityTest, Signals) {
         {"file source, /dev/stdin on an idle pipe", paced({"--source", "file:/dev/stdin"}), false, true, SIGINT, true},
         {"file source in --fast", headless({"--source", "file:FIFO", "--record", "rec.csv", "--dump-state", "state.json"}),
          true, false, SIGTERM, true},
+        {"stdin in --fast, an idle pipe", headless({"--source", "-", "--record", "rec.csv", "--dump-state", "state.json"}),
+         false, true, SIGINT, true},
         {"script, a FIFO with an idle writer", headless({"--script", "FIFO"}), true, false, SIGTERM, false},
         {"interface file, a FIFO with an idle writer", headless({"--interface", "FIFO"}), true, false, SIGINT, false},
     };
@@ -129,7 +153,9 @@ TEST(ReliabilityTest, Signals) {
         EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
         EXPECT_NE(result.status, 128 + c.signal) << "the handlers were not installed in time";
         EXPECT_NE(result.status, 128 + SIGKILL) << "the program had to be killed";
-        if (c.started) {
+        if (!c.started) {
+            EXPECT_EQ(result.status, 2) << "a start cut short: " << result.err;
+        } else {
             EXPECT_EQ(result.status, 0) << result.err;
             EXPECT_EQ(scratch.read("rec.csv"), "t,x,y,z,deflection\n");
             EXPECT_TRUE(fs::exists(scratch / "state.json"));
