@@ -182,6 +182,14 @@ void replace(const Destination& destination, std::string_view bytes, const fs::p
     temporary.renamed();
 }
 
+// The name for the `copy`th try: "stem.ext", "stem (2).ext", ...
+fs::path numbered(const fs::path& folder, const std::string& stem, const std::string& extension, int copy) {
+    return folder / (copy == 1 ? stem + extension : stem + " (" + std::to_string(copy) + ")" + extension);
+}
+
+// The most names tried before giving up: a folder this full of one name is not going to free one.
+constexpr int kMostCopies = 10000;
+
 struct Identity {
     dev_t device = 0;
     ino_t inode = 0;
@@ -237,6 +245,36 @@ void writeOutputFile(const fs::path& path, std::string_view bytes) {
         return;
     }
     }
+}
+
+std::filesystem::path writeNewFile(const std::filesystem::path& folder, const std::string& stem,
+                                   const std::string& extension, std::string_view bytes) {
+    const fs::path first = numbered(folder, stem, extension, 1);
+    TemporaryFile temporary(first, first);
+    OwnedFd& fd = temporary.fd();
+    writeAll(fd.get(), bytes, first);
+    if (::fsync(fd.get()) != 0) {
+        throw OutputError(first, reason(errno));
+    }
+    closeChecked(fd, first);
+    for (int copy = 1; copy <= kMostCopies; ++copy) {
+        const fs::path name = numbered(folder, stem, extension, copy);
+        // A hard link appears only where nothing is: two programs saving at once never meet.
+        // Where the file system has no hard links (FAT on a memory card), a rename that will not
+        // replace does the same.
+        if (::link(temporary.path().c_str(), name.c_str()) == 0) {
+            return name; // the temporary name goes with the temporary file
+        }
+        if ((errno == EPERM || errno == EOPNOTSUPP) &&
+            ::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+            temporary.renamed();
+            return name;
+        }
+        if (errno != EEXIST) {
+            throw OutputError(first, reason(errno));
+        }
+    }
+    throw OutputError(first, reason(EEXIST));
 }
 
 void writeAll(int fd, std::string_view bytes, const fs::path& name) {

@@ -34,6 +34,14 @@ private:
 /// no temporary file is left behind.
 void writeOutputFile(const std::filesystem::path& path, std::string_view bytes);
 
+/// Writes `bytes` as a new file in `folder`, never over an existing one: named `stem` + `extension`
+/// (say "Trembit 2026-12-07 10-15-00" and ".png"), else `stem (2)`, `stem (3)` and so on, the first
+/// name that is free when the file appears. The file appears whole or not at all: it is written
+/// beside its name, flushed and closed, then put in place only if nothing is there. Returns the
+/// path made. Throws OutputError naming the first name; no temporary file is left behind.
+std::filesystem::path writeNewFile(const std::filesystem::path& folder, const std::string& stem,
+                                   const std::string& extension, std::string_view bytes);
+
 /// Writes all of `bytes` to `fd`, however many writes it takes. Throws OutputError naming `name`
 /// at the first failure, after which part of `bytes` may have been written (see cutBack).
 void writeAll(int fd, std::string_view bytes, const std::filesystem::path& name);

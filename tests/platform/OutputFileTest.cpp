@@ -129,6 +129,16 @@ TEST_F(OutputFileTest, PipesAndFifosAreWrittenDirectly) {
     ::close(reader);
 }
 
+TEST_F(OutputFileTest, NewFilesNeverReplaceOneAndTakeTheNextNumber) {
+    std::ofstream(dir_ / "Shot.png") << "earlier";
+    EXPECT_EQ(platform::writeNewFile(dir_, "Shot", ".png", "one"), dir_ / "Shot (2).png");
+    EXPECT_EQ(platform::writeNewFile(dir_, "Shot", ".png", "two"), dir_ / "Shot (3).png");
+    EXPECT_EQ(readFile(dir_ / "Shot.png"), "earlier");
+    EXPECT_EQ(readFile(dir_ / "Shot (3).png"), "two");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3) << "no temporary file left";
+    EXPECT_THROW(platform::writeNewFile(dir_ / "missing", "Shot", ".png", "x"), platform::OutputError);
+}
+
 TEST_F(OutputFileTest, CutBackLeavesTheWholeRows) {
     const fs::path file = dir_ / "rec.csv";
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
