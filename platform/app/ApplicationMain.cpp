@@ -24,6 +24,7 @@
 #include <stdexcept>
 
 #include <pango/pangocairo.h>
+#include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -243,6 +244,17 @@ private:
     std::unique_ptr<RunLoop> loop_;
 };
 
+// Prints the answer to --help, --version or --list-sources; 1 when it could not be written whole.
+int printToStandardOutput(const std::string& text) {
+    try {
+        writeAll(STDOUT_FILENO, text, "standard output");
+        return 0;
+    } catch (const OutputError& error) {
+        std::fprintf(stderr, "trembit: %s\n", error.what());
+        return 1;
+    }
+}
+
 } // namespace
 
 int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
@@ -255,18 +267,15 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
         return 2;
     }
     if (options.help) {
-        std::fputs(usageText().c_str(), stdout);
-        return 0;
+        return printToStandardOutput(usageText());
     }
     if (options.version) {
-        std::fputs(versionText().c_str(), stdout);
-        return 0;
+        return printToStandardOutput(versionText());
     }
     if (options.listSources) {
         SourceSettings settings;
         settings.sysfsRoot = options.sysfsRoot;
-        std::fputs(listSources(settings).c_str(), stdout);
-        return 0;
+        return printToStandardOutput(listSources(settings));
     }
     if (!options.headless) {
         SdlBackend::prepareEnvironment();
