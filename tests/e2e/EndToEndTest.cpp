@@ -466,3 +466,33 @@ TEST(EndToEndTest, SpoiltResources) {
         EXPECT_EQ(std::filesystem::exists(scratch / "page.png"), c.status == 0);
     }
 }
+
+TEST(EndToEndTest, TheWindowSpeaksTheUsersLanguageAndEverythingElseStaysEnglish) {
+    // gettext passes LANGUAGE over in the plain C locale, so the German run says C.UTF-8.
+    const std::map<std::string, std::optional<std::string>> german{
+        {"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}, {"LC_ALL", std::nullopt}, {"LC_MESSAGES", std::nullopt}};
+    std::map<std::string, std::optional<std::string>> english = german;
+    english["LANGUAGE"] = std::nullopt;
+    Scratch scratch;
+    scratch.write("script.txt", "wait 0.5\ntap run\ntap settings\nwait 1.5\nscreenshot settings.png\n"
+                                "dump-state state.json\nquit\n");
+    std::string pictures[2];
+    for (const auto& [environment, index] : {std::pair{english, 0}, std::pair{german, 1}}) {
+        const e2e::Result result = scratch.run(
+            headless({"--script", "script.txt", "--record", "rec.csv", "--screenshot", "/nonexistent/end.png"}),
+            {.environment = environment});
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find("trembit: cannot write /nonexistent/end.png: No such file or directory"),
+                  std::string::npos)
+            << "a message on the command line in another language: " << result.err;
+        pictures[index] = scratch.read("settings.png");
+    }
+    const json s = state(scratch);
+    EXPECT_EQ(s["toolbar"][0]["title"], "Resume");
+    EXPECT_EQ(s["toolbar"][0]["shownTitle"], "Fortsetzen");
+    EXPECT_EQ(s["toolbar"][2]["title"], "Save");
+    EXPECT_EQ(s["toolbar"][2]["shownTitle"], "Speichern");
+    EXPECT_NE(pictures[0], pictures[1]) << "the settings page's labels are not drawn in German";
+    const std::string record = scratch.read("rec.csv");
+    EXPECT_NE(record.find("\n0.025,"), std::string::npos) << "the record's numbers lost their decimal point";
+}

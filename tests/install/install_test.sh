@@ -113,6 +113,12 @@ $warnings"
   compare -metric AE "$reference" "$shot" null: 2>/dev/null ||
     fail "$what: the screenshot differs from the build tree's ($shot)"
 
+  # Its translations are its own too: German words from the catalogue beside it.
+  env -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 LANGUAGE=de "$binary" --headless --duration 0.1 --source sim \
+    --dump-state "$scratch/$what.json" 2>"$errors" || fail "$what: a German run failed: $(cat "$errors")"
+  grep -q '"shownTitle": "Einstellungen"' "$scratch/$what.json" ||
+    fail "$what: the installed program shows no German (share/locale/de/LC_MESSAGES/trembit.mo)"
+
   # The resources it used are its own: a copy of the tree with a broken interface file must fail
   # on that very file, wherever the copy is.
   local moved="$scratch/moved-$what"

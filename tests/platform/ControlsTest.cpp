@@ -1,4 +1,3 @@
-#include "platform/gfx/Text.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Toolbar.h"
@@ -108,14 +107,47 @@ TEST(ToolbarTest, FlexibleSpaceTakesTheRoomLeftBetweenButtons) {
     EXPECT_EQ(bar.toolbar->frameForItem(1), Rect(82, 9, 126, 30));
     EXPECT_EQ(bar.toolbar->frameForItem(2), Rect(214, 9, 100, 30));
     EXPECT_EQ(bar.toolbar->frameForItem(3), Rect());
+}
 
-    // A button without a width fits its title, in whole points, and no flexible space is needed.
-    auto fitted = std::make_shared<BarButtonItem>("Settings", BarButtonItemStyle::Bordered, nullptr);
-    bar.toolbar->setItems({fitted, bar.run});
-    const TextStyle style{Toolbar::kTitlePointSize, true, {}, TextAlignment::Center};
-    const float expected = std::ceil(measureText("Settings", style).width) + 20.0f;
-    EXPECT_EQ(bar.toolbar->frameForItem(0), Rect(6, 9, expected, 30));
-    EXPECT_EQ(bar.toolbar->frameForItem(1).minX(), 6.0f + expected + 6.0f);
+// Rows of `surface` (scale 1) within `area` holding tint-blue ink: how tall the text was drawn.
+int inkRows(cairo_surface_t* surface, const Rect& area) {
+    int rows = 0;
+    for (int y = int(area.minY()); y < int(area.maxY()); ++y) {
+        rows += inkIn(surface, Rect(area.minX(), float(y), area.size.width, 1), [](Rgba c) {
+            return c.b - c.r > 60 && c.a > 200;
+        }) > 0;
+    }
+    return rows;
+}
+
+TEST(TitleFitTest, TitlesTooLongForTheirButtonOrSegmentAreDrawnSmallerNotCut) {
+    // Buttons that fit titles wider than the bar give up room alike and stay inside it.
+    auto toolbar = std::make_shared<Toolbar>(Rect(0, 0, 320, 49));
+    std::vector<std::shared_ptr<BarButtonItem>> items;
+    for (const char* title : {"Aufzeichnung fortsetzen", "Einstellungen speichern", "Einstellungen"}) {
+        items.push_back(std::make_shared<BarButtonItem>(title, BarButtonItemStyle::Bordered, nullptr));
+    }
+    toolbar->setItems(items);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Rect f = toolbar->frameForItem(i);
+        EXPECT_GT(f.size.width, 30.0f) << "button " << i;
+        EXPECT_LE(f.maxX(), i + 1 < items.size() ? toolbar->frameForItem(i + 1).minX() - 6.0f : 314.0f)
+            << "button " << i << " overlaps what follows it";
+    }
+
+    // A segment's title: set smaller than where it fits, where a cut one would stand as tall.
+    const std::string longTitle = "Sehr lange Beschriftung";
+    auto narrow = std::make_shared<SegmentedControl>(Rect(0, 0, 300, 30), std::vector<std::string>{"A", longTitle, "B"});
+    auto wide = std::make_shared<SegmentedControl>(Rect(0, 0, 300, 30), std::vector<std::string>{longTitle});
+    Compositor narrowPicture(Size{300, 30}, 1);
+    Compositor widePicture(Size{300, 30}, 1);
+    narrowPicture.render(*narrow);
+    widePicture.render(*wide);
+    const Rect middle = narrow->frameForSegment(1);
+    const Rect inside(middle.minX() + 2, 2, middle.size.width - 4, 26);
+    EXPECT_LT(inkRows(narrowPicture.surface(), inside), inkRows(widePicture.surface(), Rect(2, 2, 296, 26)))
+        << "the long title was not set smaller";
+    EXPECT_GT(inkRows(narrowPicture.surface(), inside), 3) << "the long title was not drawn";
 }
 
 TEST(ToolbarTest, ActionFiresOnlyForAReleaseOnThePressedEnabledButton) {
