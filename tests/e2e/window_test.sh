@@ -26,6 +26,7 @@ xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY # run from a Wayland desktop, the program would open its window there
 
 cd "$work"
 # Ctrl+S saves into the pictures folder the user's folders file names, made if it is missing.
