@@ -26,13 +26,9 @@ xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY # run from a Wayland desktop, the program would open its window there
 
 cd "$work"
-# Ctrl+S saves into the pictures folder the user's folders file names, made if it is missing.
-mkdir -p "$work/config" "$work/home"
-echo 'XDG_PICTURES_DIR="$HOME/Bilder"' >"$work/config/user-dirs.dirs"
-HOME="$work/home" XDG_CONFIG_HOME="$work/config" "$trembit" --source sim --scale 1 --dump-state "$work/state.json" \
+XDG_CONFIG_HOME="$work/config" "$trembit" --source sim --scale 1 --dump-state "$work/state.json" \
   >"$work/out.log" 2>&1 &
 app_pid=$!
 
@@ -65,17 +61,6 @@ sleep 0.3
 click 270 455         # Save: back to the recorder page
 sleep 1.6
 shot back
-
-# Two saves at once: two new pictures, the title telling of the last for two seconds.
-xdotool key --window "$window" ctrl+s ctrl+s
-sleep 0.6
-title=$(xdotool getwindowname "$window")
-[[ "$title" == "Saved Trembit "*.png ]] || fail "the title does not tell of the save: $title"
-sleep 2
-title=$(xdotool getwindowname "$window")
-[[ "$title" == "Trembit "*" peak "* ]] || fail "the title did not return to its readings: $title"
-saved=$(find "$work/home/Bilder" -name 'Trembit [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]-[0-9][0-9]-[0-9][0-9]*.png' | wc -l)
-[ "$saved" -eq 2 ] || fail "Ctrl+S twice made $saved pictures in the pictures folder: $(ls -R "$work/home")"
 xdotool key --window "$window" ctrl+q 2>/dev/null || true  # the window may be gone before the key-up
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$app_pid" 2>/dev/null; then fail "Ctrl+Q did not quit"; fi
@@ -96,4 +81,4 @@ above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 above "$(differ recording settings)" 0.5 || fail "the settings page looks like the recorder page"
 above "$(ink recording)" 0.005 || fail "no ink trace on the recorder page"
 above "$(differ paused back)" 0.0001 && fail "the paused page changed while paused" || true
-echo "window test: passed (recording, paused, settings and back; axis saved; two Ctrl+S pictures; quit with Ctrl+Q)"
+echo "window test: passed (recording, paused, settings and back; axis saved; quit with Ctrl+Q)"
