@@ -244,6 +244,7 @@ void TrembitAppDelegate::writeState(platform::JsonWriter& json) const {
         for (const std::shared_ptr<BarButtonItem>& item : toolBar_->items()) {
             json.beginObject();
             json.string("title", item->title());
+            json.string("shownTitle", item->shownTitle());
             json.integer("style", static_cast<int>(item->style()));
             json.boolean("enabled", item->isEnabled());
             json.endObject();

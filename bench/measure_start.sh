@@ -59,6 +59,7 @@ xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY # measured on X: from a Wayland desktop the program would open its window there
 
 # Windowed: the probe says when the first picture was presented; the run then ends on its own.
 for _ in $(seq "$runs"); do

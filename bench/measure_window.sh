@@ -38,6 +38,7 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY # measured on X: from a Wayland desktop the program would open its window there
 
 # The sample rate is a setting: index 3 of the rate control is 200 per second.
 mkdir -p "$work/config/trembit"

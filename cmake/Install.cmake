@@ -100,6 +100,8 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # needs a renderer (Wayland, KMS/DRM, full screen): EGL and OpenGL or OpenGL ES.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, libegl1, libgl1 | libgles2")
+# A Wayland desktop that leaves decorations to its clients draws the window's title bar through it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libdecor-0-plugin-1-cairo")
 
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/build/" "/out/")

@@ -10,6 +10,7 @@
 #include "platform/backend/HeadlessBackend.h"
 #include "platform/backend/SdlBackend.h"
 #include "platform/gfx/Resources.h"
+#include "platform/gfx/Translation.h"
 #include "platform/services/Accelerometer.h"
 #include "platform/services/InputFile.h"
 #include "platform/services/OutputFile.h"
@@ -281,6 +282,7 @@ int ApplicationMain(int argc, char** argv, const DelegateRegistry& delegates) {
         SdlBackend::prepareEnvironment();
     }
     std::setlocale(LC_CTYPE, "");
+    setUpTranslation();
 #if defined(__GLIBC__)
     // Surfaces of a page turn are freed when it ends. glibc would otherwise raise its threshold
     // for separate mappings after the first such free and serve later ones from the heap, which

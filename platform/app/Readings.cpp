@@ -1,5 +1,7 @@
 #include "platform/app/Readings.h"
 
+#include "platform/gfx/Translation.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -30,10 +32,12 @@ std::string Readings::title(double now) {
             peak = std::max(peak, std::fabs(v));
         }
     }
-    char text[96];
-    std::snprintf(text, sizeof text, "Trembit %s %zu/s %s peak %.2f", dash_, times_.size(), dash_,
-                  static_cast<double>(peak));
-    return text;
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%zu", times_.size());
+    char largest[32];
+    std::snprintf(largest, sizeof largest, "%.2f", static_cast<double>(peak));
+    return std::string("Trembit ") + dash_ + " " + substitute(translate("%s/s"), rate) + " " + dash_ + " " +
+           substitute(translate("peak %s"), largest);
 }
 
 void Readings::forgetBefore(double now) {

@@ -20,7 +20,8 @@ public:
     void sampleDelivered(const DeliveredSample& delivered) override;
 
     /// The title at `now` (seconds on the run's clock), e.g. "Trembit — 40/s — peak 0.68". The
-    /// readings are separated by an em dash where the locale can show one, else by a hyphen.
+    /// readings are separated by an em dash where the locale can show one, else by a hyphen; the
+    /// words are in the user's language, the numbers keep their decimal point.
     std::string title(double now);
 
 private:

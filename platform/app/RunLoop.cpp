@@ -4,6 +4,7 @@
 #include "platform/app/ApplicationDelegate.h"
 #include "platform/app/JsonWriter.h"
 #include "platform/backend/Backend.h"
+#include "platform/gfx/PngWriter.h"
 #include "platform/services/OutputFile.h"
 #include "platform/services/StopRequest.h"
 #include "platform/ui/Window.h"
@@ -34,7 +35,7 @@ RunLoop::RunLoop(Backend& backend, Application& application, Window& window, App
       router_(window), pointer_(window, router_, objects), endTime_(kForever), lastDisplay_(-kForever) {
     accelerometer_.addListener(*this);
     accelerometer_.addListener(readings_);
-    backend_.setTitleSource([this](double now) { return readings_.title(now); });
+    backend_.setTitleSource([this](double now) { return pictures_.notice(now).value_or(readings_.title(now)); });
 }
 
 RunLoop::~RunLoop() {
@@ -185,14 +186,12 @@ void RunLoop::sayRefusals(bool atEnd) {
 }
 
 void RunLoop::saveWindowPicture() {
-    const std::time_t t = std::time(nullptr);
-    char name[64];
-    std::strftime(name, sizeof name, "trembit-%Y%m%d-%H%M%S.png", std::localtime(&t));
-    if (const std::optional<std::string> problem = writeScreenshot(name)) {
-        std::fprintf(stderr, "trembit: %s\n", problem->c_str());
-    } else {
-        std::fprintf(stderr, "trembit: saved %s\n", std::filesystem::absolute(name).c_str());
-    }
+    pictures_.save(
+        [this] {
+            render();
+            return encodePng(compositor_.surface());
+        },
+        SavedPictures::folder(), std::time(nullptr), now());
 }
 
 void RunLoop::render() {

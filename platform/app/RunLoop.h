@@ -3,6 +3,7 @@
 #include "platform/app/Pointer.h"
 #include "platform/app/Readings.h"
 #include "platform/app/RecordFile.h"
+#include "platform/app/SavedPictures.h"
 #include "platform/app/ScriptRunner.h"
 #include "platform/services/Accelerometer.h"
 #include "platform/ui/Compositor.h"
@@ -80,6 +81,7 @@ private:
     TouchRouter router_;
     Pointer pointer_;
     Readings readings_;
+    SavedPictures pictures_;
     std::optional<RecordFile> record_;
     std::optional<ScriptRunner> script_;
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace platform {
 
@@ -30,7 +31,11 @@ bool readable(int descriptor) {
 SdlBackend::SdlBackend(std::optional<int> scale, bool fullscreen)
     : scale_(scale.value_or(fullscreen ? kFullscreenScale : SdlWindow::defaultScale())), fullscreen_(fullscreen) {}
 
-void SdlBackend::open() { window_ = std::make_unique<SdlWindow>("Trembit", scale_, fullscreen_); }
+void SdlBackend::open() {
+    window_ = std::make_unique<SdlWindow>("Trembit", scale_, fullscreen_);
+    // Said once, so that a user or a test can tell a Wayland window from one through XWayland.
+    std::fprintf(stderr, "trembit: video driver: %s\n", SdlWindow::videoDriver().c_str());
+}
 
 double SdlBackend::realSeconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();

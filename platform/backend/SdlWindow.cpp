@@ -191,10 +191,21 @@ void SdlDeleter::operator()(SDL_Texture* texture) const { SDL_DestroyTexture(tex
 void SdlDeleter::operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
 
 void SdlWindow::prepareEnvironment() {
+    // On a Wayland desktop the window is a Wayland client, not an X one through XWayland, which
+    // this SDL would otherwise pick first; X stays the fallback. A driver the user names is kept.
+    const char* named = std::getenv("SDL_VIDEODRIVER");
+    const bool wayland = named != nullptr ? std::string_view(named).starts_with("wayland")
+                                          : std::getenv("WAYLAND_DISPLAY") != nullptr;
+    if (named == nullptr && wayland) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland,x11");
+    }
     // Trembit reads keys, never text, yet SDL opens an X input method, and in a UTF-8 locale Xlib
     // then parses the locale's half-megabyte table of compose sequences: a sixth of the time to a
     // first frame. With an empty table keys arrive all the same. A table the user names is kept.
-    setenv("XCOMPOSEFILE", "/dev/null", 0);
+    // Wayland's keyboard library would only complain that the table is empty.
+    if (!wayland) {
+        setenv("XCOMPOSEFILE", "/dev/null", 0);
+    }
     // Desktops match a window to its desktop entry by its X11 class or its Wayland app id, both
     // the entry's id; SDL would otherwise take the executable's name. A class the user sets is kept.
     setenv("SDL_VIDEO_X11_WMCLASS", TREMBIT_APP_ID, 0);
@@ -251,6 +262,7 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     // server can take after the window was closed over the first as the program quits, and Xlib
     // answers that error by ending the program with status 1.
     x11Fd_ = x11ConnectionNumber(window_.get());
+    fullscreen_ = fullscreen;
 
     // A window at its own size shows the picture pixel for pixel, which the window surface does
     // with one copy; a driver without one (Wayland, KMS/DRM) says so here and gets a renderer.
@@ -266,6 +278,13 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
 }
 
 SdlWindow::~SdlWindow() = default;
+
+void SdlWindow::coverScreen() {
+    SDL_Rect screen{};
+    if (fullscreen_ && SDL_GetDisplayBounds(std::max(SDL_GetWindowDisplayIndex(window_.get()), 0), &screen) == 0) {
+        x11CoverWithoutWindowManager(window_.get(), screen.x, screen.y, screen.w, screen.h);
+    }
+}
 
 void SdlWindow::makeRenderer() {
     renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
@@ -337,6 +356,11 @@ std::vector<std::string> SdlWindow::videoDrivers() {
         }
     }
     return names;
+}
+
+std::string SdlWindow::videoDriver() {
+    const char* name = SDL_GetCurrentVideoDriver();
+    return name != nullptr ? name : "none";
 }
 
 void SdlWindow::setTitle(const std::string& title) { SDL_SetWindowTitle(window_.get(), title.c_str()); }
@@ -595,13 +619,21 @@ void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out) 
 
     case SDL_WINDOWEVENT:
         switch (event.window.event) {
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_MOVED:
+            // SDL believes a full-screen window covers the display from the moment it asks; on a
+            // bare X server nobody has done it yet.
+            coverScreen();
+            return;
         case SDL_WINDOWEVENT_CLOSE:
             appendOnce(out, {InputEvent::Kind::Quit, {}, InputEvent::Key::None});
             return;
-        case SDL_WINDOWEVENT_EXPOSED:
         case SDL_WINDOWEVENT_SIZE_CHANGED:
         case SDL_WINDOWEVENT_RESIZED:
         case SDL_WINDOWEVENT_RESTORED:
+            coverScreen();
+            [[fallthrough]];
+        case SDL_WINDOWEVENT_EXPOSED:
             appendOnce(out, {InputEvent::Kind::Expose, {}, InputEvent::Key::None});
             return;
         case SDL_WINDOWEVENT_FOCUS_LOST:

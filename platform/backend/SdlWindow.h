@@ -100,6 +100,9 @@ public:
 
     void setTitle(const std::string& title);
 
+    /// The name of the video driver SDL shows the window through: "x11", "wayland", "kmsdrm", ...
+    static std::string videoDriver();
+
     Presentation presentation() const { return renderer_ ? Presentation::Renderer : Presentation::WindowSurface; }
 
     /// The SDL window, for code that speaks SDL (a test reading back what was presented); the
@@ -134,6 +137,8 @@ private:
     enum class PressSource { None, Mouse, Finger };
 
     void makeRenderer();
+    /// A full-screen window on a bare X server is made to cover its display (see X11Connection.h).
+    void coverScreen();
     void presentToWindowSurface(const unsigned char* data, int width, int height, int stride);
     void presentWithRenderer(const unsigned char* data, int width, int height, int stride);
     /// The size in pixels of what is presented into: the window's pixels or the renderer's output.
@@ -164,6 +169,7 @@ private:
     int textureHeight_ = 0;
 
     int x11Fd_ = -1;  ///< The X display connection, owned by SDL; -1 on other drivers.
+    bool fullscreen_ = false;
 
     PressSource pressSource_ = PressSource::None;
     std::int64_t pressTouchId_ = 0;  ///< Touch device and finger holding the press, for fingers.

@@ -38,4 +38,11 @@ std::filesystem::path iconPath(int pixels) {
            TREMBIT_APP_ID ".png";
 }
 
+std::filesystem::path localeDirectory() {
+    if (resourcesDirectory() == std::filesystem::path(TREMBIT_SOURCE_RESOURCES_DIR)) {
+        return std::filesystem::path(TREMBIT_BUILD_LOCALE_DIR);
+    }
+    return resourcesDirectory().parent_path() / "locale";
+}
+
 } // namespace platform

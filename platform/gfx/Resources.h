@@ -17,4 +17,8 @@ std::filesystem::path resourcePath(std::string_view name);
 /// gives the desktop (share/icons/hicolor beside share/trembit), else the source tree's data/icons.
 std::filesystem::path iconPath(int pixels);
 
+/// The folder of the message catalogues (`<language>/LC_MESSAGES/trembit.mo`): the install tree's
+/// share/locale beside share/trembit, else the build tree's locale folder (a build-tree binary).
+std::filesystem::path localeDirectory();
+
 } // namespace platform

@@ -54,6 +54,11 @@ PangoRectangle logicalExtents(PangoLayout* layout) {
     return logical;
 }
 
+// A line is set smaller at most this many times to fit its box, each time by the share it is too
+// wide and this much more, against rounding.
+constexpr int kFitSteps = 4;
+constexpr float kFitShrink = 0.995f;
+
 double toPoints(int pangoUnits) { return static_cast<double>(pangoUnits) / PANGO_SCALE; }
 
 } // namespace
@@ -78,9 +83,16 @@ void drawText(cairo_t* cr, std::string_view utf8, const Rect& box, const TextSty
     GObjectPtr<PangoLayout> layout = makeLayout(context.get(), utf8, style);
 
     PangoRectangle logical = logicalExtents(layout.get());
-    if (toPoints(logical.width) > box.size.width) {
-        pango_layout_set_width(layout.get(), static_cast<int>(static_cast<double>(box.size.width) * PANGO_SCALE));
-        pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+    // A line too wide for its box is set smaller until it fits, never cut: a translation is often
+    // longer than the English its box was made for. Unhinted metrics scale with the size, so one
+    // step nearly always does.
+    TextStyle fitted = style;
+    for (int step = 0; step < kFitSteps && toPoints(logical.width) > box.size.width; ++step) {
+        if (!(box.size.width > 0.0f)) {
+            return;
+        }
+        fitted.pointSize *= static_cast<float>(box.size.width / toPoints(logical.width)) * kFitShrink;
+        layout = makeLayout(context.get(), utf8, fitted);
         logical = logicalExtents(layout.get());
     }
 

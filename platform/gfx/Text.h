@@ -48,9 +48,9 @@ inline constexpr const char* kFontFamily = "DejaVu Sans";
 FontDescriptionPtr makeFontDescription(const TextStyle& style);
 
 /// Draws `utf8` as one line in `box` (points, in the user space of `cr`), centred vertically by its
-/// line height and placed horizontally by the style's alignment. A line wider than the box is cut
-/// with an ellipsis. The origin is put on a whole device pixel so stems stay sharp. `cr` is
-/// borrowed; its state is restored on return.
+/// line height and placed horizontally by the style's alignment. A line wider than the box is set
+/// in a smaller size that fits, never cut. The origin is put on a whole device pixel so stems stay
+/// sharp. `cr` is borrowed; its state is restored on return.
 void drawText(cairo_t* cr, std::string_view utf8, const Rect& box, const TextStyle& style);
 
 /// Size of `utf8` laid out as one line in `style`: advance width and line height, in points.

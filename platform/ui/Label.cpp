@@ -1,5 +1,7 @@
 #include "platform/ui/Label.h"
 
+#include "platform/gfx/Translation.h"
+
 #include <utility>
 
 namespace platform {
@@ -41,6 +43,8 @@ void Label::setAlignment(TextAlignment alignment) {
     }
 }
 
-void Label::drawRect(GraphicsContext& context, const Rect&) { drawText(context.cairo(), text_, bounds(), style_); }
+void Label::drawRect(GraphicsContext& context, const Rect&) {
+    drawText(context.cairo(), translate(text_), bounds(), style_);
+}
 
 } // namespace platform

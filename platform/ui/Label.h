@@ -7,7 +7,8 @@
 
 namespace platform {
 
-/// One line of text on a transparent background, centred vertically in the bounds. Every setter
+/// One line of text on a transparent background, centred vertically in the bounds, drawn in the
+/// user's language (text() keeps it as set) and smaller where it does not fit. Every setter
 /// that changes the look asks for a redraw; nothing is drawn until the display pass.
 class Label : public View {
 public:

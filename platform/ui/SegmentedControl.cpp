@@ -3,6 +3,7 @@
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Shapes.h"
 #include "platform/gfx/Text.h"
+#include "platform/gfx/Translation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -144,7 +145,7 @@ void SegmentedControl::drawRect(GraphicsContext& context, const Rect&) {
         const Rect segment = frameForSegment(i);
         const Rect titleBox(segment.minX() + kTitleInsetPoints, segment.minY(),
                             segment.size.width - 2.0f * kTitleInsetPoints, segment.size.height);
-        drawText(cr, titles_[i], titleBox, style);
+        drawText(cr, translate(titles_[i]), titleBox, style);
     }
 
     if (!enabled_) {

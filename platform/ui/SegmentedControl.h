@@ -25,7 +25,8 @@ public:
     SegmentedControl(Rect frame, std::vector<std::string> titles);
 
     std::size_t numberOfSegments() const { return titles_.size(); }
-    /// The title of segment `index`, or an empty string when there is no such segment.
+    /// The title of segment `index` as set, in English (it is drawn in the user's language), or an
+    /// empty string when there is no such segment.
     std::string titleForSegment(std::size_t index) const;
 
     /// The index last set or picked; see the class comment for indexes without a segment.

@@ -3,6 +3,7 @@
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Shapes.h"
 #include "platform/gfx/Text.h"
+#include "platform/gfx/Translation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,7 +77,7 @@ float fittedWidth(const BarButtonItem& item) {
         return item.width();
     }
     // Whole points, so every button edge lands on the pixel grid.
-    const float titleWidth = std::ceil(measureText(item.title(), titleStyle()).width);
+    const float titleWidth = std::ceil(measureText(item.shownTitle(), titleStyle()).width);
     return std::max(titleWidth + 2.0f * Toolbar::kTitlePaddingPoints, Toolbar::kMinimumItemWidthPoints);
 }
 
@@ -100,7 +101,7 @@ void drawButton(cairo_t* cr, const BarButtonItem& item, const Rect& frame, bool 
             setSourceColor(cr, kPlainPressed);
             cairo_fill(cr);
         }
-        drawTitle(cr, item.title(), frame);
+        drawTitle(cr, item.shownTitle(), frame);
         return;
     }
     const ButtonColors& colors = item.style() == BarButtonItemStyle::Done ? kDoneColors : kBorderedColors;
@@ -132,7 +133,7 @@ void drawButton(cairo_t* cr, const BarButtonItem& item, const Rect& frame, bool 
     setSourceColor(cr, colors.border);
     cairo_stroke(cr);
 
-    drawTitle(cr, item.title(), frame);
+    drawTitle(cr, item.shownTitle(), frame);
 }
 
 } // namespace
@@ -149,6 +150,8 @@ void BarButtonItem::setTitle(std::string title) {
         askToolbarToRedraw();
     }
 }
+
+std::string BarButtonItem::shownTitle() const { return translate(title_); }
 
 void BarButtonItem::setStyle(BarButtonItemStyle style) {
     if (style != style_) {
@@ -213,6 +216,21 @@ std::vector<Rect> Toolbar::itemFrames() const {
     }
     if (!items_.empty()) {
         used += kGapPoints * static_cast<float>(items_.size() - 1);
+    }
+    if (used > area.size.width) {
+        // Titles longer than the bar has room for (a translation, a narrow bar): the buttons that
+        // fit their titles give up room in proportion, down to nothing when nothing is left.
+        float fitting = 0.0f;
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            fitting += items_[i]->isFlexibleSpace() || items_[i]->width() > 0.0f ? 0.0f : widths[i];
+        }
+        const float kept = fitting > 0.0f ? std::max(fitting - (used - area.size.width), 0.0f) / fitting : 1.0f;
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (!items_[i]->isFlexibleSpace() && items_[i]->width() <= 0.0f) {
+                used -= widths[i] - std::floor(widths[i] * kept);
+                widths[i] = std::floor(widths[i] * kept);
+            }
+        }
     }
     const float leftOver = std::max(area.size.width - used, 0.0f);
     if (flexibleCount > 0) {

@@ -30,8 +30,11 @@ public:
     BarButtonItem(const BarButtonItem&) = delete;
     BarButtonItem& operator=(const BarButtonItem&) = delete;
 
+    /// The title as the application set it, in English.
     const std::string& title() const { return title_; }
     void setTitle(std::string title);
+    /// The title as the button shows it, in the user's language.
+    std::string shownTitle() const;
     BarButtonItemStyle style() const { return style_; }
     void setStyle(BarButtonItemStyle style);
     /// A disabled item is drawn faded and ignores presses.
@@ -69,7 +72,8 @@ private:
 
 /// A bar of buttons laid out left to right: 6-point margins at both ends, 6-point gaps between
 /// items, every titled item as wide as it asks, the flexible spaces sharing whatever width is left.
-/// Buttons are 30 points tall, centred in the bar.
+/// When the titles ask for more than the bar has, the buttons that fit their titles are narrowed
+/// alike and their titles drawn smaller. Buttons are 30 points tall, centred in the bar.
 ///
 /// A press on an enabled button highlights it while the finger stays on it; the action runs when
 /// the finger is lifted on the same button, and not if it is lifted anywhere else.

@@ -35,6 +35,7 @@ trap 'rm -rf "$scratch"' EXIT
 # Runs start from here, so nothing can be found relative to the current folder by accident.
 mkdir -p "$scratch/elsewhere"
 export XDG_CONFIG_HOME="$scratch/config"
+export LANG=C.UTF-8 LANGUAGE=de && unset LC_ALL LC_MESSAGES # German: each tree must find its catalogue
 
 # The same run of the simulation by the build tree's binary (which reads the source tree's
 # resources): an installed copy must draw exactly this.
@@ -99,17 +100,14 @@ $warnings"
   [ -f "$prefix/share/bash-completion/completions/trembit" ] || fail "$what: no bash completion in share/"
   grep -qx 'License MIT: .*' <<<"$("$binary" --version)" || fail "$what: trembit --version names no MIT licence"
 
-  # A run from another folder: nothing said but the source in use, and the very picture the build
-  # tree draws.
-  local shot="$scratch/$what.png"
-  local errors="$scratch/$what.stderr"
-  (cd "$scratch/elsewhere" && "$binary" --headless --duration 1 --source sim --screenshot "$shot") 2>"$errors" ||
-    fail "$what: trembit exited with status $?: $(cat "$errors")"
+  # A run from another folder: nothing said but the source in use, the German of its own catalogue,
+  # and the very picture the build tree draws.
+  local shot="$scratch/$what.png" errors="$scratch/$what.stderr"
+  (cd "$scratch/elsewhere" && "$binary" --headless --duration 1 --source sim --screenshot "$shot" \
+    --dump-state "$scratch/$what.json") 2>"$errors" || fail "$what: trembit exited with status $?: $(cat "$errors")"
   [ "$(cat "$errors")" = "trembit: source: sim (the built-in simulation)" ] ||
     fail "$what: trembit wrote to standard error: $(cat "$errors")"
-  local colours
-  colours=$(identify -format '%k' "$shot") || fail "$what: the screenshot is not an image"
-  [ "$colours" -gt 100 ] || fail "$what: the screenshot is nearly blank ($colours colours)"
+  grep -q '"shownTitle": "Einstellungen"' "$scratch/$what.json" || fail "$what: no German from its share/locale"
   compare -metric AE "$reference" "$shot" null: 2>/dev/null ||
     fail "$what: the screenshot differs from the build tree's ($shot)"
 

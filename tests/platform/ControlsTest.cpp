@@ -1,4 +1,3 @@
-#include "platform/gfx/Text.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Toolbar.h"
@@ -54,8 +53,7 @@ struct RecorderBar {
     RecorderBar() {
         run->setWidth(70);
         settings->setWidth(100);
-        toolbar->setItems(
-            {run, std::make_shared<BarButtonItem>(BarButtonSystemItem::FlexibleSpace), settings});
+        toolbar->setItems({run, std::make_shared<BarButtonItem>(BarButtonSystemItem::FlexibleSpace), settings});
     }
 };
 
@@ -102,20 +100,32 @@ TEST(HitTestTest, FindsTheFrontmostInteractiveViewWhereItIsDrawn) {
 
 // ---- toolbar buttons
 
-TEST(ToolbarTest, FlexibleSpaceTakesTheRoomLeftBetweenButtons) {
+TEST(TitleFitTest, TitlesTooLongForTheirButtonOrSegmentAreDrawnSmallerNotCut) {
+    // Buttons that fit titles wider than their bar give up room alike and stay inside it.
     RecorderBar bar;
-    EXPECT_EQ(bar.toolbar->frameForItem(0), Rect(6, 9, 70, 30));
-    EXPECT_EQ(bar.toolbar->frameForItem(1), Rect(82, 9, 126, 30));
-    EXPECT_EQ(bar.toolbar->frameForItem(2), Rect(214, 9, 100, 30));
-    EXPECT_EQ(bar.toolbar->frameForItem(3), Rect());
+    for (const auto& item : {bar.run, bar.settings}) {
+        item->setWidth(0);
+        item->setTitle("Einstellungen speichern und schließen");
+    }
+    EXPECT_LE(bar.toolbar->frameForItem(2).maxX(), 314.0f);
+    EXPECT_GT(bar.toolbar->frameForItem(0).size.width, 60.0f);
 
-    // A button without a width fits its title, in whole points, and no flexible space is needed.
-    auto fitted = std::make_shared<BarButtonItem>("Settings", BarButtonItemStyle::Bordered, nullptr);
-    bar.toolbar->setItems({fitted, bar.run});
-    const TextStyle style{Toolbar::kTitlePointSize, true, {}, TextAlignment::Center};
-    const float expected = std::ceil(measureText("Settings", style).width) + 20.0f;
-    EXPECT_EQ(bar.toolbar->frameForItem(0), Rect(6, 9, expected, 30));
-    EXPECT_EQ(bar.toolbar->frameForItem(1).minX(), 6.0f + expected + 6.0f);
+    // Pixel rows under the title of `segment`: fewer than where it fits; a cut one stands as tall.
+    const auto titleRows = [](const std::vector<std::string>& titles, std::size_t segment) {
+        const auto control = std::make_shared<SegmentedControl>(Rect(0, 0, 300, 30), titles);
+        Compositor picture(Size{300, 30}, 1);
+        picture.render(*control);
+        const Rect f = control->frameForSegment(segment);
+        int rows = 0;
+        for (int y = 2; y < 28; ++y) {
+            rows += inkIn(picture.surface(), Rect(f.minX() + 2, float(y), f.size.width - 4, 1),
+                          [](Rgba c) { return c.b - c.r > 60; }) > 0;
+        }
+        return rows;
+    };
+    const int squeezed = titleRows({"A", "Sehr lange Beschriftung", "B"}, 1);
+    EXPECT_LT(squeezed, titleRows({"Sehr lange Beschriftung"}, 0)) << "the long title was not set smaller";
+    EXPECT_GT(squeezed, 3) << "the long title was not drawn";
 }
 
 TEST(ToolbarTest, ActionFiresOnlyForAReleaseOnThePressedEnabledButton) {
@@ -198,9 +208,7 @@ TEST(ToolbarTest, StylesAndStatesLookDifferent) {
     EXPECT_GT(fill[1].b - fill[1].r, 120) << "Done is a strong blue: " << fill[1];
     EXPECT_LT(fill[0].b - fill[0].r, 80) << "Bordered is slate: " << fill[0];
     const Rgba bar = pixelAt(compositor.surface(), 2, 60);
-    const auto distance = [&](Rgba a) {
-        return std::abs(a.r - bar.r) + std::abs(a.g - bar.g) + std::abs(a.b - bar.b);
-    };
+    const auto distance = [&](Rgba a) { return std::abs(a.r - bar.r) + std::abs(a.g - bar.g) + std::abs(a.b - bar.b); };
     EXPECT_LT(distance(fill[2]), distance(fill[0]) / 2 + 1) << "disabled fades into the bar";
     EXPECT_TRUE(titleInk[0] > 60 && titleInk[1] > 60) << titleInk[0] << ", " << titleInk[1];
     EXPECT_EQ(titleInk[2], 0) << "a disabled title is greyed";
@@ -235,6 +243,10 @@ protected:
 };
 
 TEST_F(SegmentedControlTest, TheSegmentUnderTheReleaseIsSelectedAndReported) {
+    for (std::int32_t stored : {7, -3, SegmentedControl::kNoSegment}) {
+        control->setSelectedSegmentIndex(stored);
+        EXPECT_EQ(drawnSelected(), (std::vector<bool>{false, false, false})) << "index " << stored << ": no segment";
+    }
     for (std::int32_t i : {2, 0}) {
         router.click(centreOfSegment(std::size_t(i)));
         EXPECT_EQ(control->selectedSegmentIndex(), i);
@@ -252,19 +264,6 @@ TEST_F(SegmentedControlTest, TheSegmentUnderTheReleaseIsSelectedAndReported) {
     EXPECT_EQ(control->selectedSegmentIndex(), 0);
     EXPECT_EQ(picks, (std::vector<std::int32_t>{2, 0, 1}))
         << "not released on the control, re-picked, set in code or disabled: no change reported";
-}
-
-TEST_F(SegmentedControlTest, IndexWithoutSegmentIsKeptAndShowsNothingSelected) {
-    for (std::int32_t stored : {7, -3, SegmentedControl::kNoSegment}) {
-        control->setSelectedSegmentIndex(stored);
-        EXPECT_EQ(control->selectedSegmentIndex(), stored);
-        EXPECT_EQ(drawnSelected(), (std::vector<bool>{false, false, false})) << "index " << stored;
-        EXPECT_TRUE(isTintBlue(pixelAt(compositor.surface(), 150, 0))) << "the outline still frames it";
-    }
-    control->setSelectedSegmentIndex(7);
-    router.click(centreOfSegment(2));
-    EXPECT_EQ(control->selectedSegmentIndex(), 2);
-    EXPECT_EQ(picks, (std::vector<std::int32_t>{2}));
 }
 
 } // namespace
