@@ -61,12 +61,12 @@ inline std::filesystem::path writeFile(const std::filesystem::path& file, std::s
     return file;
 }
 
-/// The message of what `f` throws, or "no error".
-template <typename F> std::string errorOf(F&& f) {
+/// The message of the `Error` that `f` throws, or "no error"; anything else thrown goes on.
+template <typename Error = std::exception, typename F> std::string errorOf(F&& f) {
     try {
         f();
         return "no error";
-    } catch (const std::exception& error) {
+    } catch (const Error& error) {
         return error.what();
     }
 }
