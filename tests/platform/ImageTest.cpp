@@ -4,6 +4,7 @@
 #include "platform/ui/ImageView.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pixels.h"
+#include "tests/support/Png.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,16 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using platform::CairoSurfacePtr;
 using platform::Image;
 using testing_support::pixelAt;
+using testing_support::Bytes;
+using testing_support::pngChunk;
+using testing_support::pngFile;
+using testing_support::pngHeader;
 using testing_support::writeFile;
 
 namespace {
@@ -43,49 +49,35 @@ protected:
     testing_support::TempDir dir_;
 };
 
-// The start of a PNG: signature and a header chunk for a 2 x 3 picture of the given colour type.
-std::string pngStart(unsigned char colourType) {
-    std::string bytes("\x89PNG\r\n\x1a\n", 8);
-    bytes += std::string("\0\0\0\x0dIHDR", 8);
-    bytes += std::string("\0\0\0\x02\0\0\0\x03\x08", 9) + static_cast<char>(colourType) + std::string(3, '\0');
-    return bytes + std::string(4, '\0'); // checksum, not checked
-}
-
-std::string chunk(const std::string& type, const std::string& data) {
-    return std::string("\0\0\0", 3) + static_cast<char>(data.size()) + type + data + std::string(4, '\0');
-}
-
 } // namespace
 
 TEST_F(ImageFilesTest, HeaderGivesSizeAndOpacityWithoutDecoding) {
-    const struct {
-        const char* name;
-        std::string bytes;
-        bool opaque;
-    } cases[] = {
-        {"rgb", pngStart(2) + chunk("IDAT", ""), true},
-        {"rgba", pngStart(6) + chunk("IDAT", ""), false},
-        {"grey with alpha", pngStart(4) + chunk("IDAT", ""), false},
-        {"palette", pngStart(3) + chunk("PLTE", "abc") + chunk("IDAT", ""), true},
-        {"palette with a transparent entry", pngStart(3) + chunk("PLTE", "abc") + chunk("tRNS", "\x01") + chunk("IDAT", ""),
-         false},
+    const Bytes data = pngChunk("IDAT", {});
+    const Bytes palette = pngChunk("PLTE", {1, 2, 3});
+    const std::tuple<const char*, Bytes, bool> cases[] = {
+        {"rgb", pngFile({pngHeader(2, 3, 2), data}), true},
+        {"rgba", pngFile({pngHeader(2, 3, 6), data}), false},
+        {"grey with alpha", pngFile({pngHeader(2, 3, 4), data}), false},
+        {"palette", pngFile({pngHeader(2, 3, 3), palette, data}), true},
+        {"palette with a transparent entry", pngFile({pngHeader(2, 3, 3), palette, pngChunk("tRNS", {1}), data}), false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const platform::PngHeader header = platform::readPngHeader(writeFile(dir_ / "h.png", c.bytes));
+    for (const auto& [name, bytes, opaque] : cases) {
+        SCOPED_TRACE(name);
+        const platform::PngHeader header = platform::readPngHeader(writeFile(dir_ / "h.png", bytes));
         EXPECT_EQ(header.width, 2);
         EXPECT_EQ(header.height, 3);
-        EXPECT_EQ(header.opaque, c.opaque);
+        EXPECT_EQ(header.opaque, opaque);
     }
 }
 
 TEST_F(ImageFilesTest, BadFilesAreNamedWithTheProblem) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"text", "hello, world"},
-        {"signature only", std::string("\x89PNG\r\n\x1a\n", 8)},
-        {"cut in the header", pngStart(2).substr(0, 20)},
-        {"no image data", pngStart(2)},
-        {"zero width", std::string(pngStart(2)).replace(16, 4, std::string(4, '\0'))},
+    const Bytes header = pngFile({pngHeader(2, 3)});
+    const std::pair<const char*, Bytes> cases[] = {
+        {"text", {'h', 'e', 'l', 'l', 'o'}},
+        {"signature only", pngFile({})},
+        {"cut in the header", Bytes(header.begin(), header.begin() + 20)},
+        {"no image data", header},
+        {"zero width", pngFile({pngHeader(0, 3)})},
     };
     const auto error = [](const fs::path& path) {
         return testing_support::errorOf([&] { platform::readPngHeader(path); });
@@ -102,15 +94,15 @@ TEST_F(ImageFilesTest, CopyMadeForTheScaleIsUsedOnlyWhenItIsExactlyTheWantedSize
     const struct {
         const char* name;
         const char* copyFile;  // nullptr: no copy
-        std::string copyBytes; // empty: a blue PNG of copyWidth x copyHeight
+        Bytes copyBytes; // empty: a blue PNG of copyWidth x 4
         int copyWidth;
         bool copyUsed;
     } cases[] = {
-        {"exact copy", "art@2x.png", "", 4, true},
-        {"no copy", nullptr, "", 0, false},
-        {"copy of another size", "art@2x.png", "", 5, false},
-        {"copy for another scale", "art@1x.png", "", 4, false},
-        {"damaged copy", "art@2x.png", pngStart(2) + chunk("IDAT", "junk"), 0, false},
+        {"exact copy", "art@2x.png", {}, 4, true},
+        {"no copy", nullptr, {}, 0, false},
+        {"copy of another size", "art@2x.png", {}, 5, false},
+        {"copy for another scale", "art@1x.png", {}, 4, false},
+        {"damaged copy", "art@2x.png", pngFile({pngHeader(2, 3), pngChunk("IDAT", {'j', 'u', 'n', 'k'})}), 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace testing_support {
 
@@ -59,6 +60,10 @@ inline std::filesystem::path writeFile(const std::filesystem::path& file, std::s
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return file;
+}
+
+inline std::filesystem::path writeFile(const std::filesystem::path& file, const std::vector<unsigned char>& bytes) {
+    return writeFile(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 /// The message of the `Error` that `f` throws, or "no error"; anything else thrown goes on.
