@@ -5,7 +5,6 @@
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/Picture.h"
-#include "platform/gfx/PolylineMask.h"
 #include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
@@ -126,26 +125,6 @@ TEST(DirectStrokeTest, DrawingAfterAStrokeLandsOnTopOfIt) {
     const testing_support::Rgba over = testing_support::pixelAt(surface.get(), 40, 30);
     EXPECT_TRUE(std::abs(over.r - 128) <= 2 && std::abs(over.g - 128) <= 2) << "half green over red: " << over;
     EXPECT_EQ(testing_support::wordAt(surface.get(), 20, 30), 0xffff0000u) << "the stroke outside the fill";
-}
-
-// Each row's run holds every pixel the row inked: painting and clearing read nothing outside it.
-TEST(PolylineMaskTest, EachRowsRunHoldsAllItsInk) {
-    const std::vector<DevicePoint> shapes[] = {
-        zigzag(), {{40, 30}}, {{-20, 10}, {100, 12}}, {{50, -10}, {52, 80}}, {{2, 60}, {78, 3}, {5, 40}}};
-    platform::PolylineMask mask;
-    for (const auto& shape : shapes) {
-        for (const double radius : {0.5, 1.0, 2.5}) {
-            mask.reset(kWidth, kHeight);
-            mask.addPolyline(shape, radius);
-            for (int y = 0; y < kHeight; ++y) {
-                const platform::PixelRun run = mask.rowInk()[static_cast<std::size_t>(y)];
-                for (int x = 0; x < kWidth; ++x) {
-                    ASSERT_TRUE(mask.coverage(x, y) == 0 || (run.from <= x && x < run.to))
-                        << shape.size() << " points, radius " << radius << ", at " << x << ", " << y;
-                }
-            }
-        }
-    }
 }
 
 // A surface of random premultiplied pixels, the same for the same seed; an A8 one has clear
