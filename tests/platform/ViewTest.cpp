@@ -79,16 +79,6 @@ TEST(ViewTest, MarksBeforeAPassGiveOneDrawRectAndReachTheRoot) {
     EXPECT_TRUE(root->hasChanges()) << "a moved layer is a change too";
 }
 
-TEST(ViewTest, KeyPathsReplaceOnlyTheirOwnComponent) {
-    View v(Rect(0, 0, 10, 10));
-    EXPECT_TRUE(v.layer().setValueForKeyPath(0.5f, "transform.rotation.z"));
-    EXPECT_TRUE(v.layer().setValueForKeyPath(7.0f, "transform.translation.y"));
-    EXPECT_TRUE(v.layer().setValueForKeyPath(-0.25f, "transform.rotation.z"));
-    EXPECT_EQ(v.layer().rotationZ(), -0.25f);
-    EXPECT_EQ(v.layer().translation().y, 7.0f);
-    EXPECT_FALSE(v.layer().setValueForKeyPath(1.0f, "transform.scale"));
-}
-
 TEST(ViewTest, ImageViewWithoutImageShowsNothing) {
     auto image = std::make_shared<platform::ImageView>(Rect(0, 0, 8, 8));
     image->setImage(std::make_shared<const platform::Image>(testing_support::paintedSurface(4, 4, 1, 0, 0)));
