@@ -59,8 +59,9 @@ void expectLike(cairo_surface_t* expected, cairo_surface_t* actual, const std::s
     cairo_surface_write_to_png(expected, (folder / (name + ".png")).c_str());
     cairo_surface_write_to_png(actual, (folder / (name + "_err.png")).c_str());
     ADD_FAILURE() << name << ": mean difference " << d.mean() << " (at most " << tolerance.mean << "), "
-                  << 100.0 * d.off / d.pixels << "% of pixels off by more than " << tolerance.fewLevels << " levels (at most "
-                  << 100.0 * tolerance.share << "%); see " << (folder / (name + "_err.png")).string();
+                  << 100.0 * d.off / d.pixels << "% of pixels off by more than " << tolerance.fewLevels
+                  << " levels (at most " << 100.0 * tolerance.share << "%); see "
+                  << (folder / (name + "_err.png")).string();
 }
 
 // The artwork made for `scale`, read by Cairo.
@@ -206,7 +207,8 @@ std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polyg
         }
         if ((da >= 0.0) != (db >= 0.0)) {
             const double t = da / (da - db);
-            out.push_back(platform::Point{static_cast<float>(a.x + t * (b.x - a.x)), static_cast<float>(a.y + t * (b.y - a.y))});
+            out.push_back(platform::Point{static_cast<float>(a.x + t * (b.x - a.x)),
+                                          static_cast<float>(a.y + t * (b.y - a.y))});
         }
     }
     return out;
@@ -249,7 +251,8 @@ CairoSurfacePtr referenceCurl(cairo_surface_t* oldPage, cairo_surface_t* newPage
     std::vector<platform::Point> flap;
     for (const platform::Point& p : lifted) {
         const double d = 2.0 * (fold.normalX * p.x + fold.normalY * p.y - fold.offset);
-        flap.push_back(platform::Point{static_cast<float>(p.x - d * fold.normalX), static_cast<float>(p.y - d * fold.normalY)});
+        flap.push_back(platform::Point{static_cast<float>(p.x - d * fold.normalX),
+                                       static_cast<float>(p.y - d * fold.normalY)});
     }
     CairoSurfacePtr surface = platform::makeImageSurface(320 * scale, 411 * scale);
     const CairoContextPtr cr = platform::makeContext(surface.get());
@@ -310,7 +313,9 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
             compositor.render(*root, &animator);
             return compositor.surface();
         };
-        const auto name = [&](std::string frame) { return frame.append("_").append(std::to_string(scale)).append("x"); };
+        const auto name = [&](std::string frame) {
+            return frame.append("_").append(std::to_string(scale)).append("x");
+        };
         expectLike(recorderPage.get(), frameAt(0.0), name("turn_first"), kPictures);
         expectLike(referenceCurl(recorderPage.get(), settingsPage.get(), 0.5, scale).get(), frameAt(0.5),
                    name("turn_middle"), kPictures);

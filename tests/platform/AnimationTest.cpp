@@ -175,8 +175,9 @@ TEST_F(PageTurnTest, TreeChangesAtOnceAndFramesAreWantedUntilTheEnd) {
 // page's surroundings stay as they were.
 TEST_F(PageTurnTest, StartsOnTheOldPageEndsOnTheNewOne) {
     const long pagePixels = 64 * 80 * kScale * kScale;
-    for (const AnimationTransition transition : {AnimationTransition::CurlUp, AnimationTransition::CurlDown,
-                                                 AnimationTransition::FlipFromLeft, AnimationTransition::FlipFromRight}) {
+    for (const AnimationTransition transition :
+         {AnimationTransition::CurlUp, AnimationTransition::CurlDown, AnimationTransition::FlipFromLeft,
+          AnimationTransition::FlipFromRight}) {
         SCOPED_TRACE(static_cast<int>(transition));
         const double start = clock.now();
         turn(transition, red, blue);

@@ -97,7 +97,8 @@ TEST(DirectStrokeTest, LooksLikeCairosStroke) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto d = differenceOf(stroke(c.points, c.scale, false).get(), stroke(c.points, c.scale, true).get(), 16);
+        const auto d =
+            differenceOf(stroke(c.points, c.scale, false).get(), stroke(c.points, c.scale, true).get(), 16);
         const double inked = std::max(1.0, static_cast<double>(d.inked));
         EXPECT_LE(d.off / inked, c.offShare) << "largest difference " << d.largest;
         EXPECT_LE(d.total / (4.0 * inked), 3.0);
@@ -198,8 +199,8 @@ TEST(TurnedPictureTest, MatchesCairosBilinearFilter) {
             cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_BILINEAR);
             cairo_paint(cr.get());
         }
-        ASSERT_TRUE(platform::composeTransformed(platform::imageBits(actual.get()), platform::imageBits(picture.get()),
-                                                 false, m, area));
+        ASSERT_TRUE(platform::composeTransformed(platform::imageBits(actual.get()),
+                                                 platform::imageBits(picture.get()), false, m, area));
         cairo_surface_mark_dirty(actual.get());
         EXPECT_LE(differenceOf(expected.get(), actual.get(), 0).largest, 3);
     }
@@ -242,8 +243,10 @@ TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesAsPixmanDoes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const CairoSurfacePtr picture = testing_support::surfaceOfWords(
-            CAIRO_FORMAT_RGB24, c.size, c.size, [&](int x, int y) { return x == c.size - 1 ? c.lastWord(y) : c.rowWord(y); });
+        const CairoSurfacePtr picture =
+            testing_support::surfaceOfWords(CAIRO_FORMAT_RGB24, c.size, c.size, [&](int x, int y) {
+                return x == c.size - 1 ? c.lastWord(y) : c.rowWord(y);
+            });
         const platform::ImageBits bits = platform::imageBits(picture.get());
         const std::vector<std::uint32_t> sources = platform::repeatedRows(bits);
         ASSERT_EQ(!sources.empty(), c.table);

@@ -59,7 +59,8 @@ TEST_F(ImageFilesTest, HeaderGivesSizeAndOpacityWithoutDecoding) {
         {"rgba", pngFile({pngHeader(2, 3, 6), data}), false},
         {"grey with alpha", pngFile({pngHeader(2, 3, 4), data}), false},
         {"palette", pngFile({pngHeader(2, 3, 3), palette, data}), true},
-        {"palette with a transparent entry", pngFile({pngHeader(2, 3, 3), palette, pngChunk("tRNS", {1}), data}), false},
+        {"palette with a transparent entry",
+         pngFile({pngHeader(2, 3, 3), palette, pngChunk("tRNS", {1}), data}), false},
     };
     for (const auto& [name, bytes, opaque] : cases) {
         SCOPED_TRACE(name);
@@ -109,7 +110,8 @@ TEST_F(ImageFilesTest, CopyMadeForTheScaleIsUsedOnlyWhenItIsExactlyTheWantedSize
         dir_.clear();
         const fs::path original = writePng("art.png", 6, 6, kRed);
         if (c.copyFile != nullptr) {
-            c.copyBytes.empty() ? writePng(c.copyFile, c.copyWidth, 4, kBlue) : writeFile(dir_ / c.copyFile, c.copyBytes);
+            c.copyBytes.empty() ? writePng(c.copyFile, c.copyWidth, 4, kBlue)
+                                : writeFile(dir_ / c.copyFile, c.copyBytes);
         }
         const std::shared_ptr<const Image> image = Image::fromPngFile(original);
         EXPECT_EQ(image->widthPixels(), 6) << "the original's size is the image's";
@@ -153,7 +155,8 @@ TEST_F(ImageFilesTest, ImageViewKeepsTheDecodedCopyOnlyWhereItShowsTheSamePictur
         writePng("art@2x.png", copy);
         const fs::path original =
             writePng("art.png", testing_support::paintedSurface(12, 6, 0, 0, 1, c.translucent ? 0.5 : 1.0,
-                                                                        c.translucent ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24));
+                                                                c.translucent ? CAIRO_FORMAT_ARGB32
+                                                                              : CAIRO_FORMAT_RGB24));
         const std::shared_ptr<const Image> image =
             c.inMemory ? std::make_shared<const Image>(CairoSurfacePtr(cairo_surface_reference(copy.get())))
                        : Image::fromPngFile(original);
@@ -209,8 +212,8 @@ TEST_F(ImageFilesTest, PngWriterFileReadsBackAsCairosOwnFileDoes) {
                  return 0xff336699u;
              }
              const std::uint32_t a = 0x40u + static_cast<std::uint32_t>((x * 31 + y * 17) % 0xc0);
-             return (a << 24) | ((static_cast<std::uint32_t>(x * y) % a) << 16) | ((static_cast<std::uint32_t>(x) % a) << 8) |
-                    (static_cast<std::uint32_t>(y) % a);
+             return (a << 24) | ((static_cast<std::uint32_t>(x * y) % a) << 16) |
+                    ((static_cast<std::uint32_t>(x) % a) << 8) | (static_cast<std::uint32_t>(y) % a);
          }},
     };
     for (const auto& c : cases) {

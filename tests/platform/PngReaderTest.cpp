@@ -24,7 +24,8 @@ namespace {
 /// What Cairo's reader makes of the bytes; null if it cannot read them.
 CairoSurfacePtr cairoReads(const Bytes& bytes) {
     const testing_support::TempDir dir;
-    CairoSurfacePtr surface(cairo_image_surface_create_from_png(testing_support::writeFile(dir / "t.png", bytes).c_str()));
+    CairoSurfacePtr surface(
+        cairo_image_surface_create_from_png(testing_support::writeFile(dir / "t.png", bytes).c_str()));
     return cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS ? std::move(surface) : nullptr;
 }
 
@@ -96,11 +97,13 @@ TEST(PngReaderTest, LeavesOtherKindsToCairo) {
         {"grey", pngFile({pngHeader(1, 1, 0), pngChunk("IDAT", zlib({0, 128})), end})},
         {"grey and alpha", pngFile({pngHeader(1, 1, 4), pngChunk("IDAT", zlib({0, 128, 200})), end})},
         {"palette", pngFile({pngHeader(1, 1, 3), palette, pngChunk("IDAT", zlib({0, 0})), end})},
-        {"16 bits a channel", pngFile({pngHeader(1, 1, 6, 16), pngChunk("IDAT", zlib({0, 1, 2, 3, 4, 5, 6, 7, 8})), end})},
+        {"16 bits a channel",
+         pngFile({pngHeader(1, 1, 6, 16), pngChunk("IDAT", zlib({0, 1, 2, 3, 4, 5, 6, 7, 8})), end})},
         {"interlaced", pngFile({pngHeader(1, 1, 6, 8, 1), pngChunk("IDAT", zlib({0, 1, 2, 3, 4})), end})},
-        {"a transparent colour",
-         pngFile({pngHeader(1, 1, 2), pngChunk("tRNS", {0, 1, 0, 2, 0, 3}), pngChunk("IDAT", zlib({0, 1, 2, 3})), end})},
-        {"a suggested palette", pngFile({pngHeader(1, 1, 2), palette, pngChunk("IDAT", zlib({0, 1, 2, 3})), end})},
+        {"a transparent colour", pngFile({pngHeader(1, 1, 2), pngChunk("tRNS", {0, 1, 0, 2, 0, 3}),
+                                          pngChunk("IDAT", zlib({0, 1, 2, 3})), end})},
+        {"a suggested palette",
+         pngFile({pngHeader(1, 1, 2), palette, pngChunk("IDAT", zlib({0, 1, 2, 3})), end})},
     };
     for (const auto& [name, file] : cases) {
         SCOPED_TRACE(name);
@@ -142,11 +145,13 @@ TEST(PngReaderTest, RefusesDamagedFiles) {
         {"no header first", pngFile({image, pngHeader(2, 2), end})},
         {"two headers", pngFile({pngHeader(2, 2), pngHeader(2, 2), image, end})},
         {"no data", pngFile({pngHeader(2, 2), end})},
-        {"data in two runs", pngFile({pngHeader(2, 2), pngChunk("IDAT", Bytes(data.begin(), half)),
-                                      pngChunk("tEXt", {'a', 0, 'b'}), pngChunk("IDAT", Bytes(half, data.end())), end})},
+        {"data in two runs",
+         pngFile({pngHeader(2, 2), pngChunk("IDAT", Bytes(data.begin(), half)),
+                  pngChunk("tEXt", {'a', 0, 'b'}), pngChunk("IDAT", Bytes(half, data.end())), end})},
         {"an unknown critical chunk", pngFile({pngHeader(2, 2), pngChunk("ZZZZ", {}), image, end})},
         {"a chunk type that is not letters", pngFile({pngHeader(2, 2), pngChunk("a1b2", {}), image, end})},
-        {"a length past the end", pngFile({pngHeader(2, 2), Bytes{0x7f, 0xff, 0xff, 0xff, 'I', 'D', 'A', 'T'}})},
+        {"a length past the end",
+         pngFile({pngHeader(2, 2), Bytes{0x7f, 0xff, 0xff, 0xff, 'I', 'D', 'A', 'T'}})},
     };
     for (const auto& [name, file] : cases) {
         EXPECT_FALSE(platform::decodeSimplePng(file)) << name;

@@ -32,7 +32,9 @@ inline std::ostream& operator<<(std::ostream& os, const Rgba& c) {
 inline std::uint32_t wordAt(cairo_surface_t* surface, int x, int y) {
     cairo_surface_flush(surface);
     std::uint32_t word = 0;
-    std::memcpy(&word, cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface) + 4 * x, 4);
+    std::memcpy(&word,
+                cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface) + 4 * x,
+                4);
     return word;
 }
 
