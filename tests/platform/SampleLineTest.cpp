@@ -57,37 +57,16 @@ TEST(SampleLineTest, EverythingElseIsSkippedOrMalformedAndLeavesTheOutputAlone) 
         SampleLineKind kind;
         std::vector<std::string> lines;
     } groups[] = {
+        // clang-format off
         {SampleLineLayout::Plain, SampleLineKind::Skip, {"", " \t ", "\r\n", "  # x,y,z"}},
-        {SampleLineLayout::Plain,
-         SampleLineKind::Malformed,
-         {"1,2",
-          "1,2,3,4",
-          "1,2,3,",
-          ",1,2",
-          "1,,3",
-          "1 2 3",
-          "1,2,3 # note",
-          "nan,0,0",
-          "inf,0,0",
-          "1e400,0,0",
-          "0,0,1e-400",
-          "0x10,0,0",
-          "++1,0,0",
-          "+-1,0,0",
-          "+,0,0",
-          "1,2,3\n4",
-          "1,2\r,3",
-          "1\0,2,3"s,
-          "\xEF\xBB\xBF"
-          "1,2,3",
-          longest,
-          std::string(kMaxSampleLineBytes + 1, ' '),
-          "t,x,y,z,deflection"}},
+        {SampleLineLayout::Plain, SampleLineKind::Malformed,
+         {"1,2", "1,2,3,4", "1,2,3,", ",1,2", "1,,3", "1 2 3", "1,2,3 # note", "nan,0,0", "inf,0,0", "1e400,0,0",
+          "0,0,1e-400", "0x10,0,0", "++1,0,0", "+-1,0,0", "+,0,0", "1,2,3\n4", "1,2\r,3", "1\0,2,3"s,
+          "\xEF\xBB\xBF" "1,2,3", longest, std::string(kMaxSampleLineBytes + 1, ' '), "t,x,y,z,deflection"}},
         {kRecord, SampleLineKind::Skip, {"t,x,y,z,deflection\r\n"}},
         // Among them a row cut short by a crash, "0.5,1,2,-0.98".
-        {kRecord,
-         SampleLineKind::Malformed,
-         {"1,2,3", "0.5,1,2,-0.98", "0.5,1,2,3,4,5", "nan,1,2,3,", "0.5,1,2,3,x"}},
+        {kRecord, SampleLineKind::Malformed, {"1,2,3", "0.5,1,2,-0.98", "0.5,1,2,3,4,5", "nan,1,2,3,", "0.5,1,2,3,x"}},
+        // clang-format on
     };
     for (const auto& group : groups) {
         for (const std::string& line : group.lines) {
