@@ -9,14 +9,11 @@
 #include "platform/ui/Animation.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/PageCurl.h"
+#include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -46,53 +43,25 @@ constexpr Tolerance kPictures{0.05, 4, 0.005};
 // decides and the pixel is lighter. At 1x that is near 5% of the page; at 2x near 1.4%.
 constexpr Tolerance kTrace{1.5, 16, 0.06};
 
-struct Difference {
-    double mean = 0.0;
-    double share = 0.0;
-};
-
-Difference differenceOf(cairo_surface_t* a, cairo_surface_t* b, int fewLevels) {
-    cairo_surface_flush(a);
-    cairo_surface_flush(b);
-    const int width = cairo_image_surface_get_width(a);
-    const int height = cairo_image_surface_get_height(a);
-    double total = 0.0;
-    long off = 0;
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* rowA = cairo_image_surface_get_data(a) + y * cairo_image_surface_get_stride(a);
-        const unsigned char* rowB = cairo_image_surface_get_data(b) + y * cairo_image_surface_get_stride(b);
-        for (int x = 0; x < 4 * width; x += 4) {
-            int largest = 0;
-            for (int channel = 0; channel < 4; ++channel) {
-                const int d = std::abs(rowA[x + channel] - rowB[x + channel]);
-                total += d;
-                largest = std::max(largest, d);
-            }
-            off += largest > fewLevels;
-        }
-    }
-    const double pixels = static_cast<double>(width) * height;
-    return Difference{total / (4.0 * pixels), static_cast<double>(off) / pixels};
-}
-
 bool within(cairo_surface_t* expected, cairo_surface_t* actual, const Tolerance& tolerance) {
-    const Difference d = differenceOf(expected, actual, tolerance.fewLevels);
-    return d.mean <= tolerance.mean && d.share <= tolerance.share;
+    const testing_support::Difference d = testing_support::differenceOf(expected, actual, tolerance.fewLevels);
+    return d.mean() <= tolerance.mean && static_cast<double>(d.off) / d.pixels <= tolerance.share;
 }
 
 void expectLike(cairo_surface_t* expected, cairo_surface_t* actual, const std::string& name,
                 const Tolerance& tolerance) {
-    const Difference d = differenceOf(expected, actual, tolerance.fewLevels);
-    if (d.mean <= tolerance.mean && d.share <= tolerance.share) {
+    if (within(expected, actual, tolerance)) {
         return;
     }
+    const testing_support::Difference d = testing_support::differenceOf(expected, actual, tolerance.fewLevels);
     const std::filesystem::path folder = std::filesystem::path(TREMBIT_TEST_OUTPUT_DIR) / "reference";
     std::filesystem::create_directories(folder);
     cairo_surface_write_to_png(expected, (folder / (name + ".png")).c_str());
     cairo_surface_write_to_png(actual, (folder / (name + "_err.png")).c_str());
-    ADD_FAILURE() << name << ": mean difference " << d.mean << " (at most " << tolerance.mean << "), "
-                  << 100.0 * d.share << "% of pixels off by more than " << tolerance.fewLevels << " levels (at most "
-                  << 100.0 * tolerance.share << "%); see " << (folder / (name + "_err.png")).string();
+    ADD_FAILURE() << name << ": mean difference " << d.mean() << " (at most " << tolerance.mean << "), "
+                  << 100.0 * d.off / d.pixels << "% of pixels off by more than " << tolerance.fewLevels
+                  << " levels (at most " << 100.0 * tolerance.share << "%); see "
+                  << (folder / (name + "_err.png")).string();
 }
 
 // The artwork made for `scale`, read by Cairo.
@@ -238,7 +207,8 @@ std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polyg
         }
         if ((da >= 0.0) != (db >= 0.0)) {
             const double t = da / (da - db);
-            out.push_back(platform::Point{static_cast<float>(a.x + t * (b.x - a.x)), static_cast<float>(a.y + t * (b.y - a.y))});
+            out.push_back(platform::Point{static_cast<float>(a.x + t * (b.x - a.x)),
+                                          static_cast<float>(a.y + t * (b.y - a.y))});
         }
     }
     return out;
@@ -281,7 +251,8 @@ CairoSurfacePtr referenceCurl(cairo_surface_t* oldPage, cairo_surface_t* newPage
     std::vector<platform::Point> flap;
     for (const platform::Point& p : lifted) {
         const double d = 2.0 * (fold.normalX * p.x + fold.normalY * p.y - fold.offset);
-        flap.push_back(platform::Point{static_cast<float>(p.x - d * fold.normalX), static_cast<float>(p.y - d * fold.normalY)});
+        flap.push_back(platform::Point{static_cast<float>(p.x - d * fold.normalX),
+                                       static_cast<float>(p.y - d * fold.normalY)});
     }
     CairoSurfacePtr surface = platform::makeImageSurface(320 * scale, 411 * scale);
     const CairoContextPtr cr = platform::makeContext(surface.get());
@@ -319,12 +290,10 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
         box->setBackgroundColor(platform::Color{0.9, 0.4, 0.1, 1.0});
         settings->addSubview(box);
 
-        CairoSurfacePtr settingsPage = platform::makeImageSurface(320 * scale, 411 * scale);
+        CairoSurfacePtr settingsPage = testing_support::paintedSurface(320 * scale, 411 * scale, 0.773, 0.800, 0.831);
         {
             const CairoContextPtr cr = platform::makeContext(settingsPage.get());
             cairo_scale(cr.get(), scale, scale);
-            cairo_set_source_rgb(cr.get(), 0.773, 0.800, 0.831);
-            cairo_paint(cr.get());
             cairo_set_source_rgb(cr.get(), 0.9, 0.4, 0.1);
             cairo_rectangle(cr.get(), 20, 40, 280, 44);
             cairo_fill(cr.get());
@@ -344,7 +313,9 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
             compositor.render(*root, &animator);
             return compositor.surface();
         };
-        const auto name = [&](std::string frame) { return frame.append("_").append(std::to_string(scale)).append("x"); };
+        const auto name = [&](std::string frame) {
+            return frame.append("_").append(std::to_string(scale)).append("x");
+        };
         expectLike(recorderPage.get(), frameAt(0.0), name("turn_first"), kPictures);
         expectLike(referenceCurl(recorderPage.get(), settingsPage.get(), 0.5, scale).get(), frameAt(0.5),
                    name("turn_middle"), kPictures);

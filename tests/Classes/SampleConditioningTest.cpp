@@ -4,7 +4,6 @@
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
@@ -18,23 +17,14 @@ constexpr std::int32_t kFilterOff = 0;
 constexpr std::int32_t kFilterOn = 1;
 constexpr std::int32_t kLog = 0;
 constexpr std::int32_t kLinear = 1;
-constexpr double kRelativeTolerance = 1e-7;
-
-std::string describe(float value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "0x%08X (%.9g)", std::bit_cast<std::uint32_t>(value),
-                  static_cast<double>(value));
-    return text;
-}
 
 // Bit equality is the real check; the decimal is the rounded figure the value was first worked
 // out as, kept so a wrong hex constant in this file cannot go unnoticed.
 void expectBits(std::uint32_t expectedBits, double approx, float actual) {
-    const float expected = std::bit_cast<float>(expectedBits);
-    EXPECT_EQ(expectedBits, std::bit_cast<std::uint32_t>(actual))
-        << "expected " << describe(expected) << ", got " << describe(actual);
-    EXPECT_LE(std::fabs(static_cast<double>(expected) - approx), kRelativeTolerance * std::fabs(approx))
-        << "hex constant " << describe(expected) << " does not match its decimal " << approx;
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(actual), expectedBits)
+        << std::hex << "got 0x" << std::bit_cast<std::uint32_t>(actual) << std::dec << " (" << actual << ")";
+    EXPECT_LE(std::fabs(static_cast<double>(std::bit_cast<float>(expectedBits)) - approx), 1e-7 * std::fabs(approx))
+        << "the hex constant does not match its decimal " << approx;
 }
 
 struct Step {
@@ -126,57 +116,34 @@ TEST(SampleConditioning, SequencesMatchToTheBit) {
     }
 }
 
-TEST(SampleConditioning, StateAdvancesUnroundedAndFilterOnlyWhenOn) {
-    State last{};
-    State filter{};
-    const platform::Acceleration notAFloat{0.1, -0.2, 0.3};
-    conditionSample(notAFloat, last, filter, kFilterOn, 1, kLinear);
-    EXPECT_EQ(last, (State{0.1, -0.2, 0.3}));
-
-    State decaying{};
-    State restLast{};
-    const double expectedFilterZ[] = {0.5, 0.25, 0.125, 0.0625};
-    for (double expected : expectedFilterZ) {
-        conditionSample(kResting, restLast, decaying, kFilterOn, 1, kLinear);
-        EXPECT_EQ(expected, decaying[2]);
-    }
-
-    // Filter values other than 1 leave the memory alone and behave like 0.
-    for (std::int32_t filterSetting : {0, 2, -1, std::numeric_limits<std::int32_t>::max()}) {
-        SCOPED_TRACE(filterSetting);
+// Filter values other than 1 leave the memory alone and behave like 0.
+TEST(SampleConditioning, FilterOnlyWhenOne) {
+    for (const std::int32_t setting : {0, 2, -1, std::numeric_limits<std::int32_t>::max()}) {
+        SCOPED_TRACE(setting);
         State lastA{};
-        State untouched{7.0, 8.0, 9.0};
         State lastB{};
         State unused{};
-        const float off = conditionSample(kMixed, lastA, untouched, filterSetting, 2, kLinear);
+        State untouched{7.0, 8.0, 9.0};
+        const float off = conditionSample(kMixed, lastA, untouched, setting, 2, kLinear);
         EXPECT_EQ(untouched, (State{7.0, 8.0, 9.0}));
-        EXPECT_EQ(
-            std::bit_cast<std::uint32_t>(conditionSample(kMixed, lastB, unused, kFilterOff, 2, kLinear)),
-            std::bit_cast<std::uint32_t>(off));
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(off),
+                  std::bit_cast<std::uint32_t>(conditionSample(kMixed, lastB, unused, kFilterOff, 2, kLinear)));
     }
 }
 
 // With no axis selected the trace is flat, but the state keeps moving so that selecting an axis
 // later picks up where the signal is, not from a stale sample.
 TEST(SampleConditioning, UnknownAxisDrawsFlatButKeepsState) {
-    const platform::Acceleration samples[] = {kMixed, kResting, {0.3, 0.2, -1.1}};
-    for (std::int32_t axis : {3, -1}) {
-        for (std::int32_t filterSetting : {kFilterOff, kFilterOn}) {
-            for (std::int32_t scale : {kLog, kLinear}) {
-                SCOPED_TRACE(std::to_string(axis) + "/" + std::to_string(filterSetting) + "/" +
-                             std::to_string(scale));
-                State last{};
-                State filter{};
-                State referenceLast{};
-                State referenceFilter{};
-                for (const platform::Acceleration& s : samples) {
-                    EXPECT_EQ(0u, std::bit_cast<std::uint32_t>(
-                                      conditionSample(s, last, filter, filterSetting, axis, scale)));
-                    conditionSample(s, referenceLast, referenceFilter, filterSetting, 2, scale);
-                }
-                EXPECT_EQ(referenceLast, last);
-                EXPECT_EQ(referenceFilter, filter);
+    for (const std::int32_t axis : {3, -1}) {
+        for (const std::int32_t setting : {kFilterOff, kFilterOn}) {
+            SCOPED_TRACE(std::to_string(axis) + "/" + std::to_string(setting));
+            State last{}, filter{}, referenceLast{}, referenceFilter{};
+            for (const platform::Acceleration& s : {kMixed, kResting, platform::Acceleration{0.3, 0.2, -1.1}}) {
+                expectBits(0, 0.0, conditionSample(s, last, filter, setting, axis, kLog));
+                conditionSample(s, referenceLast, referenceFilter, setting, 2, kLog);
             }
+            EXPECT_EQ(referenceLast, last);
+            EXPECT_EQ(referenceFilter, filter);
         }
     }
 }
@@ -191,12 +158,11 @@ TEST(SampleConditioning, ZeroMagnitudeOnLogScaleRaisesNoFloatingPointFlag) {
 }
 
 TEST(SampleConditioning, UpdateFrequencyTable) {
-    struct RateCase {
+    const struct {
         std::int32_t index;
         float rate;
         double interval;
-    };
-    const RateCase cases[] = {
+    } cases[] = {
         {0, 20.0f, 0.05},
         {1, 40.0f, 0.025},
         {2, 60.0f, 1.0 / static_cast<double>(60.0f)},
@@ -206,7 +172,7 @@ TEST(SampleConditioning, UpdateFrequencyTable) {
         {std::numeric_limits<std::int32_t>::min(), 40.0f, 0.025},
         {std::numeric_limits<std::int32_t>::max(), 40.0f, 0.025},
     };
-    for (const RateCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.index);
         EXPECT_EQ(std::bit_cast<std::uint32_t>(c.rate),
                   std::bit_cast<std::uint32_t>(updateFrequencyRate(c.index)));

@@ -1,4 +1,5 @@
 #include "platform/backend/ControllerSource.h"
+#include "tests/support/Files.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -53,15 +54,6 @@ const ControllerInfo kPadWithout{0, "Plain Pad", false};
 const ControllerInfo kPadWith{1, "Motion Pad", true};
 const ControllerInfo kOtherPadWith{2, "Other Motion Pad", true};
 
-std::string errorFrom(std::unique_ptr<ControllerDevices> devices, std::optional<int> index) {
-    try {
-        ControllerSource source(std::move(devices), index);
-        return "no error";
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-}
-
 TEST(ControllerSourceTest, ChoosesTheNamedControllerOrTheFirstWithAnAccelerometerOrSaysWhyNot) {
     const ControllerInfo stubborn{3, "Stubborn Pad", true}; // will not open
     const std::vector<ControllerInfo> three = {kPadWithout, kPadWith, kOtherPadWith};
@@ -111,10 +103,11 @@ TEST(ControllerSourceTest, ReadingsTurnIntoGOnTheRecordersAxes) {
         {{-2.0f * kG, kG, 0.0f}, {2.0, 0.0, -1.0}}, // flat, jolted 2 g leftward
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sdl[0] << ", " << c.sdl[1] << ", " << c.sdl[2]);
         const Acceleration actual = accelerationFromController(c.sdl);
-        EXPECT_NEAR(actual.x, c.expected.x, kTolerance) << c.sdl[0] << ", " << c.sdl[1] << ", " << c.sdl[2];
-        EXPECT_NEAR(actual.y, c.expected.y, kTolerance) << c.sdl[0] << ", " << c.sdl[1] << ", " << c.sdl[2];
-        EXPECT_NEAR(actual.z, c.expected.z, kTolerance) << c.sdl[0] << ", " << c.sdl[1] << ", " << c.sdl[2];
+        EXPECT_NEAR(actual.x, c.expected.x, kTolerance);
+        EXPECT_NEAR(actual.y, c.expected.y, kTolerance);
+        EXPECT_NEAR(actual.z, c.expected.z, kTolerance);
     }
     // Computed in double from SDL's own g, so flat is exactly one g and not one float step off.
     EXPECT_EQ(accelerationFromController({0.0f, kG, 0.0f}).z, -1.0);
@@ -249,7 +242,8 @@ TEST(SdlControllerDevicesTest, ListsControllersWithoutAnAccelerometerAndNotesThe
     EXPECT_FALSE(controllers[0].hasAccelerometer);
     EXPECT_FALSE(devices->list().at(0).hasAccelerometer) << "the remembered answer differs";
     EXPECT_FALSE(devices->open(0)) << "opened a controller with no accelerometer";
-    EXPECT_EQ(errorFrom(std::make_unique<SdlControllerDevices>(), 0), "controller 0 has no accelerometer");
+    EXPECT_EQ(testing_support::errorOf([] { ControllerSource(std::make_unique<SdlControllerDevices>(), 0); }),
+              "controller 0 has no accelerometer");
 
     unplugVirtual(pad);
     EXPECT_TRUE(devices->list().empty()) << "still listed after it was pulled out";

@@ -1,12 +1,10 @@
 #include "platform/services/IioSource.h"
+#include "tests/support/Files.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,13 +26,6 @@ class IioSourceTest : public testing::Test {
 protected:
     static constexpr const char* kFolder = "<folder>";
 
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "trembit-sysfs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
     // A fresh tree with one accelerometer lying flat: raw z of 100 counts at 0.01 g, plus `files` (which
     // replace these; an empty text removes the file).
     fs::path device(const Files& files) {
@@ -49,35 +40,25 @@ protected:
                     {"in_accel_z_raw", "100\n"},
                     {"in_accel_scale", "0.0980665"}});
         const fs::path path = root_ / "bus" / "iio" / "devices" / folder;
-        fs::create_directories(path);
         for (const auto& [file, text] : all) {
             write(path / file, text);
         }
         return path;
     }
     static void write(const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
         fs::remove_all(file);
         if (text == kFolder) {
             fs::create_directory(file);
         } else if (!text.empty()) {
-            std::ofstream(file, std::ios::binary) << text;
+            testing_support::writeFile(file, text);
         }
-    }
-    static std::string read(const fs::path& file) {
-        std::ostringstream text;
-        text << std::ifstream(file, std::ios::binary).rdbuf();
-        return text.str();
     }
     std::string errorFrom(const std::optional<std::string>& name = std::nullopt) {
-        try {
-            IioSource source(root_, name, 40.0);
-            return "no error";
-        } catch (const std::runtime_error& error) {
-            return error.what();
-        }
+        return testing_support::errorOf([&] { IioSource(root_, name, 40.0); });
     }
 
-    fs::path root_;
+    testing_support::TempDir root_;
 };
 
 void expectSample(const std::optional<Acceleration>& actual, const Acceleration& expected,
@@ -165,7 +146,7 @@ TEST_F(IioSourceTest, RateIsTheSlowestOfferedThatIsFastEnough) {
     for (const auto& c : cases) {
         const fs::path path = device({{c.file, c.was}, {c.file + "_available"s, c.available}});
         IioSource source(root_, std::nullopt, c.wanted);
-        EXPECT_EQ(read(path / c.file), c.written) << c.file;
+        EXPECT_EQ(testing_support::readFile(path / c.file), c.written) << c.file;
         EXPECT_EQ(source.deviceRate(), std::stod(c.written));
         EXPECT_EQ(source.startMessage(),
                   "trembit: source: iio:accel_3d (" + path.string() + "), " + c.rateText);
@@ -176,8 +157,8 @@ TEST_F(IioSourceTest, HysteresisIsTurnedOffAndRefusalsAreMentionedNotFatal) {
     const fs::path path =
         device({{"in_accel_hysteresis", "0.05\n"}, {"in_accel_hysteresis_relative", "0\n"}});
     IioSource source(root_, std::nullopt, 40.0);
-    EXPECT_EQ(read(path / "in_accel_hysteresis"), "0");
-    EXPECT_EQ(read(path / "in_accel_hysteresis_relative"), "0\n") << "already off: left alone";
+    EXPECT_EQ(testing_support::readFile(path / "in_accel_hysteresis"), "0");
+    EXPECT_EQ(testing_support::readFile(path / "in_accel_hysteresis_relative"), "0\n") << "already off: left alone";
     EXPECT_EQ(source.startMessage().find('\n'), std::string::npos) << source.startMessage();
 
     // A link out of the device folder is not written through.
@@ -185,7 +166,7 @@ TEST_F(IioSourceTest, HysteresisIsTurnedOffAndRefusalsAreMentionedNotFatal) {
     const fs::path refusing = device({{"sampling_frequency", kFolder}, {"sampling_frequency_available", "25 50"}});
     fs::create_symlink(root_ / "outside", refusing / "in_accel_hysteresis");
     IioSource stubborn(root_, std::nullopt, 40.0);
-    EXPECT_EQ(read(root_ / "outside"), "0.05\n");
+    EXPECT_EQ(testing_support::readFile(root_ / "outside"), "0.05\n");
     EXPECT_EQ(
         stubborn.startMessage(),
         "trembit: source: iio:accel_3d (" + refusing.string() +
@@ -228,13 +209,14 @@ TEST_F(IioSourceTest, ADeviceThatGoesAwayIsReportedOnceAndDeliversNothingMore) {
     expectSample(source.nextSample(0.0), {0.0, 0.0, -1.0}, "before");
     fs::remove_all(path);
 
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(source.nextSample(0.025), std::nullopt);
-    EXPECT_TRUE(source.isGone());
-    EXPECT_FALSE(source.isExhausted()) << "the run goes on, standing still";
-    EXPECT_EQ(source.nextSample(0.05), std::nullopt);
-    source.finish();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "trembit: iio:accel_3d: the device is gone (" +
+    EXPECT_EQ(testing_support::stderrOf([&] {
+                  EXPECT_EQ(source.nextSample(0.025), std::nullopt);
+                  EXPECT_TRUE(source.isGone());
+                  EXPECT_FALSE(source.isExhausted()) << "the run goes on, standing still";
+                  EXPECT_EQ(source.nextSample(0.05), std::nullopt);
+                  source.finish();
+              }),
+              "trembit: iio:accel_3d: the device is gone (" +
                                                           (path / "in_accel_x_raw").string() +
                                                           ": No such file or directory); no new samples\n");
 }
@@ -244,7 +226,7 @@ TEST_F(IioSourceTest, ReadingsThatAreNotWholeNumbersAreSkippedAndCounted) {
     IioSource source(root_, std::nullopt, 40.0);
     int samples = 0;
     for (const char* raw : {"12abc\n", "", "1.5", "99999999999999999999", "-100\n"}) {
-        std::ofstream(path / "in_accel_y_raw", std::ios::binary) << raw; // "": there, but empty
+        testing_support::writeFile(path / "in_accel_y_raw", raw); // "": there, but empty
         if (const std::optional<Acceleration> sample = source.nextSample(0.0)) {
             ++samples;
             EXPECT_NEAR(sample->y, 1.0, kTolerance);
@@ -253,10 +235,10 @@ TEST_F(IioSourceTest, ReadingsThatAreNotWholeNumbersAreSkippedAndCounted) {
     EXPECT_EQ(samples, 1);
     EXPECT_FALSE(source.isExhausted());
 
-    testing::internal::CaptureStderr();
-    source.finish();
-    source.finish();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(testing_support::stderrOf([&] {
+                  source.finish();
+                  source.finish();
+              }),
               "trembit: iio:accel_3d: skipped 4 readings (the first: " + (path / "in_accel_y_raw").string() +
                   " held '12abc', not a whole number)\n");
 }

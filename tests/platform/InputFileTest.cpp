@@ -1,10 +1,10 @@
 #include "platform/services/InputFile.h"
 #include "platform/services/Printable.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -21,18 +21,11 @@ using namespace std::chrono_literals;
 
 class InputFileTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "trembit-input-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path dir_;
+    testing_support::TempDir dir_;
 };
 
 TEST_F(InputFileTest, CapsHoldForEveryKindOfFile) {
-    std::ofstream(dir_ / "ten") << "0123456789";
+    testing_support::writeFile(dir_ / "ten", "0123456789");
     fs::create_directory(dir_ / "folder");
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);

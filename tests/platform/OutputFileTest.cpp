@@ -1,8 +1,8 @@
 #include "platform/services/OutputFile.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -16,37 +16,25 @@ namespace {
 namespace fs = std::filesystem;
 using platform::OutputError;
 using platform::writeOutputFile;
+using testing_support::readFile;
 
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
-    std::ofstream(file, std::ios::binary) << bytes;
+void writeFile(const fs::path& file, const std::string& bytes, fs::perms mode) {
+    testing_support::writeFile(file, bytes);
     fs::permissions(file, mode);
 }
 
+// A scratch folder under a umask of 022.
 class OutputFileTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "trembit-output-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        umask_ = ::umask(022);
-    }
-    void TearDown() override {
-        ::umask(umask_);
-        fs::remove_all(dir_);
-    }
+    ~OutputFileTest() override { ::umask(umask_); }
     void expectNoTemporaryFile() const {
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir_)) {
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir_.path())) {
             EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
         }
     }
 
-    fs::path dir_;
-    mode_t umask_ = 022;
+    testing_support::TempDir dir_;
+    mode_t umask_ = ::umask(022);
 };
 
 // Where the bytes land, the mode they get, and that a link stays a link.
@@ -74,8 +62,7 @@ TEST_F(OutputFileTest, RegularFilesAreReplacedWholeThroughAnyLinks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(dir_);
-        fs::create_directory(dir_);
+        dir_.clear();
         c.prepare(dir_);
         const bool wasLink = fs::is_symlink(dir_ / c.written);
         writeOutputFile(dir_ / c.written, "new bytes");
@@ -90,7 +77,7 @@ TEST_F(OutputFileTest, FailuresNameTheFileAndTheReason) {
     fs::create_symlink("loop", dir_ / "loop");
     std::vector<std::pair<fs::path, const char*>> cases = {
         {dir_ / "missing" / "out.png", "No such file or directory"},
-        {dir_, "Is a directory"},
+        {dir_.path(), "Is a directory"},
         {dir_ / "loop", "Too many levels of symbolic links"},
         {"/dev/full", "No space left on device"}, // a device: written directly
     };
@@ -99,12 +86,8 @@ TEST_F(OutputFileTest, FailuresNameTheFileAndTheReason) {
         cases.emplace_back(dir_ / "read-only", "Permission denied");
     }
     for (const auto& [path, reason] : cases) {
-        try {
-            writeOutputFile(path, "bytes");
-            ADD_FAILURE() << "no error for " << path;
-        } catch (const OutputError& error) {
-            EXPECT_EQ(std::string(error.what()), "cannot write " + path.string() + ": " + reason);
-        }
+        EXPECT_EQ(testing_support::errorOf<OutputError>([&] { writeOutputFile(path, "bytes"); }),
+                  "cannot write " + path.string() + ": " + reason);
     }
     expectNoTemporaryFile();
 }
@@ -130,7 +113,7 @@ TEST_F(OutputFileTest, PipesAndFifosAreWrittenDirectly) {
 }
 
 TEST_F(OutputFileTest, NewFilesNeverReplaceOneAndTakeTheNextNumber) {
-    std::ofstream(dir_ / "Shot.png") << "earlier";
+    testing_support::writeFile(dir_ / "Shot.png", "earlier");
     EXPECT_EQ(platform::writeNewFile(dir_, "Shot", ".png", "one"), dir_ / "Shot (2).png");
     EXPECT_EQ(platform::writeNewFile(dir_, "Shot", ".png", "two"), dir_ / "Shot (3).png");
     EXPECT_EQ(readFile(dir_ / "Shot.png"), "earlier");
@@ -150,8 +133,8 @@ TEST_F(OutputFileTest, CutBackLeavesTheWholeRows) {
 }
 
 TEST_F(OutputFileTest, SameFileFollowsLinksAndNamesOfFilesToBe) {
-    writeFile(dir_ / "a", "a");
-    writeFile(dir_ / "b", "b");
+    testing_support::writeFile(dir_ / "a", "a");
+    testing_support::writeFile(dir_ / "b", "b");
     fs::create_symlink("a", dir_ / "to-a");
     fs::create_hard_link(dir_ / "a", dir_ / "also-a");
     const struct {
@@ -159,7 +142,7 @@ TEST_F(OutputFileTest, SameFileFollowsLinksAndNamesOfFilesToBe) {
         bool same;
     } cases[] = {
         {dir_ / "a", dir_ / "to-a", true},   {dir_ / "a", dir_ / "also-a", true},
-        {dir_ / "a", dir_ / "b", false},     {dir_ / "new", dir_ / ".." / dir_.filename() / "new", true},
+        {dir_ / "a", dir_ / "b", false},     {dir_ / "new", dir_ / ".." / dir_.path().filename() / "new", true},
         {dir_ / "new", dir_ / "old", false}, {dir_ / "no" / "x", dir_ / "no" / "x", false},
     };
     for (const auto& c : cases) {

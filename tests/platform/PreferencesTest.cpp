@@ -1,12 +1,11 @@
 #include "platform/services/Preferences.h"
+#include "tests/support/Files.h"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <random>
 #include <signal.h>
 #include <stdlib.h>
@@ -21,56 +20,41 @@ namespace {
 
 using platform::Preferences;
 using namespace std::literals;
+using testing_support::readFile;
+using testing_support::writeFile;
 namespace fs = std::filesystem;
 
 constexpr std::array<const char*, 4> kKeys = {"filter", "updateFrequency", "scale", "axis"};
 
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, std::string_view bytes) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 // Each test gets its own empty folder as XDG_CONFIG_HOME; the environment is put back afterwards.
 class PreferencesTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "trembit-prefs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-    }
-    void TearDown() override {
+    PreferencesTest() { setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1); }
+    ~PreferencesTest() override {
         for (auto& [name, value] : saved_) {
             value ? setenv(name, value->c_str(), 1) : unsetenv(name);
         }
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
     fs::path file() const { return dir_ / "trembit" / "preferences.conf"; }
 
-    fs::path dir_;
+    testing_support::TempDir dir_;
 
 private:
     static std::optional<std::string> env(const char* name) {
         const char* value = std::getenv(name);
         return value ? std::optional<std::string>(value) : std::nullopt;
     }
-    std::pair<const char*, std::optional<std::string>> saved_[2] = {
-        {"XDG_CONFIG_HOME", env("XDG_CONFIG_HOME")}, {"HOME", env("HOME")}};
+    std::pair<const char*, std::optional<std::string>> saved_[2] = {{"XDG_CONFIG_HOME", env("XDG_CONFIG_HOME")},
+                                                                     {"HOME", env("HOME")}};
 };
 
 TEST_F(PreferencesTest, ValuesAreSeenAtOnceAndOnDiskOnlyAfterSynchronize) {
     testing::internal::CaptureStderr();
     Preferences preferences;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a first run is no problem";
     EXPECT_EQ(preferences.path(), file());
     EXPECT_EQ(preferences.copyValue("filter"), std::nullopt);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a first run is no problem";
     const std::array<std::int32_t, 4> values = {3, -1, INT32_MAX, INT32_MIN};
     for (std::size_t i = 0; i < kKeys.size(); ++i) {
         preferences.setValue(kKeys[i], values[i]);
@@ -112,17 +96,16 @@ TEST_F(PreferencesTest, UnparsableFileIsKeptAsideAndDefaultsApply) {
     const std::string aside[] = {".bad", ".bad.1", ".bad.2", ".bad.3"};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         writeFile(file(), cases[i]);
-        testing::internal::CaptureStderr();
-        Preferences preferences;
-        const std::string said = testing::internal::GetCapturedStderr();
+        std::optional<Preferences> preferences;
+        const std::string said = testing_support::stderrOf([&] { preferences.emplace(); });
 
-        EXPECT_EQ(preferences.copyValue("filter"), std::nullopt);
+        EXPECT_EQ(preferences->copyValue("filter"), std::nullopt);
         EXPECT_EQ(readFile(file().string() + aside[i]), cases[i]);
         EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
         EXPECT_NE(said.find("kept as " + file().string() + aside[i]), std::string::npos) << said;
 
-        preferences.setValue("filter", 5);
-        EXPECT_TRUE(preferences.synchronize());
+        preferences->setValue("filter", 5);
+        EXPECT_TRUE(preferences->synchronize());
         EXPECT_EQ(Preferences().copyValue("filter"), 5);
     }
 }
@@ -182,14 +165,15 @@ TEST_F(PreferencesTest, SaveProblemsAreSaidOnceAndNothingIsWrittenOver) {
         fs::remove_all(dir_ / "trembit");
         prepare(file());
         const fs::file_type type = fs::symlink_status(file()).type();
-        testing::internal::CaptureStderr();
-        Preferences preferences;
-        preferences.setValue("filter", 4);
-        EXPECT_FALSE(preferences.synchronize());
-        preferences.setValue("filter", 6);
-        EXPECT_FALSE(preferences.synchronize());
-        const std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(preferences.copyValue("filter"), 6);
+        std::optional<Preferences> preferences;
+        const std::string said = testing_support::stderrOf([&] {
+            preferences.emplace();
+            preferences->setValue("filter", 4);
+            EXPECT_FALSE(preferences->synchronize());
+            preferences->setValue("filter", 6);
+            EXPECT_FALSE(preferences->synchronize());
+        });
+        EXPECT_EQ(preferences->copyValue("filter"), 6);
         EXPECT_EQ(std::ranges::count(said, '\n'), 1) << said;
         EXPECT_NE(said.find(expected), std::string::npos) << said;
         EXPECT_EQ(fs::symlink_status(file()).type(), type);

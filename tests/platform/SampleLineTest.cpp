@@ -3,6 +3,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,49 +51,30 @@ TEST(SampleLineTest, DataLinesReadAsThreeNumbers) {
 }
 
 TEST(SampleLineTest, EverythingElseIsSkippedOrMalformedAndLeavesTheOutputAlone) {
+    const std::string longest = "1,2,3" + std::string(kMaxSampleLineBytes - 4, ' ');
     const struct {
-        std::string line;
-        SampleLineKind expected;
-        SampleLineLayout layout = SampleLineLayout::Plain;
-    } cases[] = {
-        {"", SampleLineKind::Skip},
-        {" \t ", SampleLineKind::Skip},
-        {"\r\n", SampleLineKind::Skip},
-        {"  # x,y,z", SampleLineKind::Skip},
-        {"1,2", SampleLineKind::Malformed},
-        {"1,2,3,4", SampleLineKind::Malformed},
-        {"1,2,3,", SampleLineKind::Malformed},
-        {",1,2", SampleLineKind::Malformed},
-        {"1,,3", SampleLineKind::Malformed},
-        {"1 2 3", SampleLineKind::Malformed},
-        {"1,2,3 # note", SampleLineKind::Malformed},
-        {"nan,0,0", SampleLineKind::Malformed},
-        {"inf,0,0", SampleLineKind::Malformed},
-        {"1e400,0,0", SampleLineKind::Malformed},
-        {"0,0,1e-400", SampleLineKind::Malformed},
-        {"0x10,0,0", SampleLineKind::Malformed},
-        {"++1,0,0", SampleLineKind::Malformed},
-        {"+-1,0,0", SampleLineKind::Malformed},
-        {"+,0,0", SampleLineKind::Malformed},
-        {"1,2,3\n4", SampleLineKind::Malformed},
-        {"1,2\r,3", SampleLineKind::Malformed},
-        {"1\0,2,3"s, SampleLineKind::Malformed},
-        {"\xEF\xBB\xBF" "1,2,3", SampleLineKind::Malformed},
-        {"1,2,3" + std::string(kMaxSampleLineBytes - 4, ' '), SampleLineKind::Malformed},
-        {std::string(kMaxSampleLineBytes + 1, ' '), SampleLineKind::Malformed},
-        {"t,x,y,z,deflection", SampleLineKind::Malformed},
-        {"t,x,y,z,deflection\r\n", SampleLineKind::Skip, kRecord},
-        {"1,2,3", SampleLineKind::Malformed, kRecord},
-        {"0.5,1,2,-0.98", SampleLineKind::Malformed, kRecord}, // cut short by a crash
-        {"0.5,1,2,3,4,5", SampleLineKind::Malformed, kRecord},
-        {"nan,1,2,3,", SampleLineKind::Malformed, kRecord},
-        {"0.5,1,2,3,x", SampleLineKind::Malformed, kRecord},
+        SampleLineLayout layout;
+        SampleLineKind kind;
+        std::vector<std::string> lines;
+    } groups[] = {
+        // clang-format off
+        {SampleLineLayout::Plain, SampleLineKind::Skip, {"", " \t ", "\r\n", "  # x,y,z"}},
+        {SampleLineLayout::Plain, SampleLineKind::Malformed,
+         {"1,2", "1,2,3,4", "1,2,3,", ",1,2", "1,,3", "1 2 3", "1,2,3 # note", "nan,0,0", "inf,0,0", "1e400,0,0",
+          "0,0,1e-400", "0x10,0,0", "++1,0,0", "+-1,0,0", "+,0,0", "1,2,3\n4", "1,2\r,3", "1\0,2,3"s,
+          "\xEF\xBB\xBF" "1,2,3", longest, std::string(kMaxSampleLineBytes + 1, ' '), "t,x,y,z,deflection"}},
+        {kRecord, SampleLineKind::Skip, {"t,x,y,z,deflection\r\n"}},
+        // Among them a row cut short by a crash, "0.5,1,2,-0.98".
+        {kRecord, SampleLineKind::Malformed, {"1,2,3", "0.5,1,2,-0.98", "0.5,1,2,3,4,5", "nan,1,2,3,", "0.5,1,2,3,x"}},
+        // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE('"' + c.line + '"');
-        Acceleration out{9.0, 9.0, 9.0};
-        EXPECT_EQ(classifySampleLine(c.line, out, c.layout), c.expected) << "0 Sample, 1 Skip, 2 Malformed";
-        EXPECT_EQ(out.x, 9.0);
+    for (const auto& group : groups) {
+        for (const std::string& line : group.lines) {
+            SCOPED_TRACE('"' + line + '"');
+            Acceleration out{9.0, 9.0, 9.0};
+            EXPECT_EQ(classifySampleLine(line, out, group.layout), group.kind) << "0 Sample, 1 Skip, 2 Malformed";
+            EXPECT_EQ(out.x, 9.0);
+        }
     }
 }
 

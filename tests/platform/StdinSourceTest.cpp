@@ -1,10 +1,10 @@
 #include "platform/services/StdinSource.h"
 
 #include "platform/services/FileSource.h"
+#include "tests/support/Files.h"
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -82,13 +82,8 @@ private:
 
 // A "VmRSS:" (now) or "VmHWM:" (peak) figure of this process, in KiB.
 std::size_t memoryKilobytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    std::size_t kilobytes = 0;
-    while (status >> word && word != field) {
-    }
-    status >> kilobytes;
-    return kilobytes;
+    const std::string status = testing_support::readFile("/proc/self/status");
+    return std::stoul(status.substr(status.find(field) + field.size()));
 }
 
 std::string burst(int lines) {
@@ -114,11 +109,12 @@ std::vector<Acceleration> drain(StdinSource& source) {
     }
 }
 
+// What the source says at the end, asked twice.
 std::string finishMessage(StdinSource& source) {
-    testing::internal::CaptureStderr();
-    source.finish();
-    source.finish();
-    return testing::internal::GetCapturedStderr();
+    return testing_support::stderrOf([&] {
+        source.finish();
+        source.finish();
+    });
 }
 
 TEST(StdinSourceTest, LinesArriveWholeHoweverTheReadsCutThem) {
@@ -176,15 +172,11 @@ TEST(StdinSourceTest, TextSourcesTurnMetresPerSecondSquaredIntoG) {
     StdinSource stream(pipe.readEnd(), SampleUnits::MetresPerSecondSquared, true, kRate200);
     pipe.write(line);
     pipe.closeWriteEnd();
-    std::string path = (std::filesystem::temp_directory_path() / "trembit-ms2-XXXXXX").string();
-    ::close(mkstemp(path.data()));
-    std::ofstream(path) << line;
-    platform::FileSource file(path, SampleUnits::MetresPerSecondSquared);
-    std::filesystem::remove(path);
-
+    const testing_support::TempDir dir;
+    platform::FileSource file(testing_support::writeFile(dir / "ms2.csv", line), SampleUnits::MetresPerSecondSquared);
     const std::vector<Acceleration> streamed = drain(stream);
-    for (const std::optional<Acceleration>& sample :
-         {streamed.empty() ? std::nullopt : std::optional(streamed[0]), file.nextSample(0.0)}) {
+    ASSERT_EQ(streamed.size(), 1u);
+    for (const std::optional<Acceleration>& sample : {std::optional(streamed[0]), file.nextSample(0.0)}) {
         ASSERT_TRUE(sample.has_value());
         EXPECT_EQ(sample->x, 1.0);
         EXPECT_EQ(sample->y, -0.5);

@@ -1,12 +1,16 @@
 #pragma once
 
-// Reading pixels of composed pictures in tests.
+// Reading and comparing the pixels of image surfaces in tests.
 
 #include "platform/gfx/CairoPtr.h"
 
 #include <cairo.h>
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <ostream>
 
@@ -24,12 +28,19 @@ inline std::ostream& operator<<(std::ostream& os, const Rgba& c) {
     return os << "rgba(" << c.r << ", " << c.g << ", " << c.b << ", " << c.a << ")";
 }
 
+/// The premultiplied 32-bit word at device pixel (x, y) of an ARGB32 or RGB24 image surface.
+inline std::uint32_t wordAt(cairo_surface_t* surface, int x, int y) {
+    cairo_surface_flush(surface);
+    std::uint32_t word = 0;
+    std::memcpy(&word,
+                cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface) + 4 * x,
+                4);
+    return word;
+}
+
 /// The pixel at device coordinates (x, y) of an ARGB32 image surface.
 inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
-    cairo_surface_flush(surface);
-    const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
-    std::uint32_t argb = 0;
-    __builtin_memcpy(&argb, row + 4 * x, 4);
+    const std::uint32_t argb = wordAt(surface, x, y);
     Rgba c;
     c.a = static_cast<int>(argb >> 24);
     auto unpremultiply = [&](std::uint32_t v) { return c.a == 0 ? 0 : static_cast<int>((v * 255 + c.a / 2) / c.a); };
@@ -39,35 +50,89 @@ inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
     return c;
 }
 
-/// True when two image surfaces of the same size and format hold the same pixels.
-inline bool samePixels(cairo_surface_t* a, cairo_surface_t* b) {
-    cairo_surface_flush(a);
-    cairo_surface_flush(b);
-    const int rowBytes = cairo_format_stride_for_width(cairo_image_surface_get_format(a), cairo_image_surface_get_width(a));
-    for (int y = 0; y < cairo_image_surface_get_height(a); ++y) {
-        if (__builtin_memcmp(cairo_image_surface_get_data(a) + y * cairo_image_surface_get_stride(a),
-                             cairo_image_surface_get_data(b) + y * cairo_image_surface_get_stride(b), rowBytes) != 0) {
-            return false;
+/// Success when two image surfaces have the same size, format and pixel words; otherwise the
+/// first pixels that differ, expected against actual.
+inline testing::AssertionResult samePixels(cairo_surface_t* expected, cairo_surface_t* actual) {
+    const int width = cairo_image_surface_get_width(expected);
+    const int height = cairo_image_surface_get_height(expected);
+    if (cairo_image_surface_get_format(actual) != cairo_image_surface_get_format(expected) ||
+        cairo_image_surface_get_width(actual) != width || cairo_image_surface_get_height(actual) != height) {
+        return testing::AssertionFailure() << "the pictures differ in size or format";
+    }
+    testing::AssertionResult result = testing::AssertionSuccess();
+    int differing = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t want = wordAt(expected, x, y);
+            const std::uint32_t got = wordAt(actual, x, y);
+            if (want != got && ++differing <= 3) {
+                result = testing::AssertionFailure();
+                result << "pixel (" << x << ", " << y << "): expected " << std::hex << want << ", got " << got
+                       << std::dec << "; ";
+            }
         }
     }
-    return true;
+    return differing == 0 ? result : result << differing << " pixels differ";
 }
 
-/// A 32-bit image surface of `format` whose pixel (x, y) holds the word `word(x, y)`, set in rows
-/// from the top and left to right.
+/// How far apart two pictures of the same size are, channel by channel of their premultiplied words.
+struct Difference {
+    long pixels = 0;
+    long inked = 0;    ///< pixels not clear in one or the other
+    long stray = 0;    ///< pixels clear in one and clearly inked (alpha over 64) in the other
+    long off = 0;      ///< pixels with a channel off by more than the few levels asked about
+    int largest = 0;   ///< the largest difference of any channel
+    double total = 0;  ///< the sum of the differences of every channel
+    double mean() const { return total / (4.0 * static_cast<double>(pixels)); }
+};
+
+inline Difference differenceOf(cairo_surface_t* a, cairo_surface_t* b, int fewLevels) {
+    Difference d;
+    for (int y = 0; y < cairo_image_surface_get_height(a); ++y) {
+        for (int x = 0; x < cairo_image_surface_get_width(a); ++x) {
+            const std::uint32_t pa = wordAt(a, x, y);
+            const std::uint32_t pb = wordAt(b, x, y);
+            int largest = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                const int channel = std::abs(int((pa >> shift) & 0xff) - int((pb >> shift) & 0xff));
+                d.total += channel;
+                largest = std::max(largest, channel);
+            }
+            const std::uint32_t alphaA = pa >> 24;
+            const std::uint32_t alphaB = pb >> 24;
+            ++d.pixels;
+            d.inked += alphaA != 0 || alphaB != 0;
+            d.stray += (alphaA == 0 && alphaB > 64) || (alphaB == 0 && alphaA > 64);
+            d.off += largest > fewLevels;
+            d.largest = std::max(d.largest, largest);
+        }
+    }
+    return d;
+}
+
+/// A 32-bit image surface of `format` whose pixel (x, y) holds the word `word(x, y)`.
 inline platform::CairoSurfacePtr surfaceOfWords(cairo_format_t format, int width, int height,
                                                 const std::function<std::uint32_t(int, int)>& word) {
     platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
     cairo_surface_flush(surface.get());
     unsigned char* data = cairo_image_surface_get_data(surface.get());
-    const int stride = cairo_image_surface_get_stride(surface.get());
     for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
         for (int x = 0; x < width; ++x) {
-            row[x] = word(x, y);
+            const std::uint32_t w = word(x, y);
+            std::memcpy(data + y * cairo_image_surface_get_stride(surface.get()) + 4 * x, &w, 4);
         }
     }
     cairo_surface_mark_dirty(surface.get());
+    return surface;
+}
+
+/// An image surface painted in one colour, its components straight (not premultiplied), 0 to 1.
+inline platform::CairoSurfacePtr paintedSurface(int width, int height, double r, double g, double b, double a = 1.0,
+                                                cairo_format_t format = CAIRO_FORMAT_ARGB32) {
+    platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
+    const platform::CairoContextPtr cr = platform::makeContext(surface.get());
+    cairo_set_source_rgba(cr.get(), r, g, b, a);
+    cairo_paint(cr.get());
     return surface;
 }
 
