@@ -25,14 +25,17 @@ void Readings::sampleDelivered(const DeliveredSample& delivered) {
 std::string Readings::title(double now) {
     forgetBefore(now);
     float peak = 0.0f;
+    double sumOfSquares = 0.0;
     for (const float v : trace_) {
         if (!std::isnan(v)) {
             peak = std::max(peak, std::fabs(v));
+            sumOfSquares += static_cast<double>(v) * static_cast<double>(v);
         }
     }
-    char text[96];
-    std::snprintf(text, sizeof text, "Trembit %s %zu/s %s peak %.2f", dash_, times_.size(), dash_,
-                  static_cast<double>(peak));
+    const double rms = std::sqrt(sumOfSquares / static_cast<double>(kTraceLength));
+    char text[128];
+    std::snprintf(text, sizeof text, "Trembit %s %zu/s %s peak %.2f %s rms %.2f", dash_, times_.size(), dash_,
+                  static_cast<double>(peak), dash_, rms);
     return text;
 }
 

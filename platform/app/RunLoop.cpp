@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <stdexcept>
 
@@ -34,7 +35,15 @@ RunLoop::RunLoop(Backend& backend, Application& application, Window& window, App
       router_(window), pointer_(window, router_, objects), endTime_(kForever), lastDisplay_(-kForever) {
     accelerometer_.addListener(*this);
     accelerometer_.addListener(readings_);
-    backend_.setTitleSource([this](double now) { return readings_.title(now); });
+    backend_.setTitleSource([this](double now) {
+        std::string title = readings_.title(now);
+        if (events_) {
+            const std::uint64_t count = events_->count();
+            title += std::string(" ") + readings_.separator() + " " + std::to_string(count) +
+                     (count == 1 ? " event" : " events") + (eventWriter_->failing() ? " (not saved)" : "");
+        }
+        return title;
+    });
 }
 
 RunLoop::~RunLoop() {
@@ -42,6 +51,9 @@ RunLoop::~RunLoop() {
     accelerometer_.removeListener(readings_);
     if (record_) {
         accelerometer_.removeListener(*record_);
+    }
+    if (events_) {
+        accelerometer_.removeListener(*events_);
     }
     backend_.setTitleSource(nullptr);
 }
@@ -56,6 +68,12 @@ void RunLoop::record(const std::filesystem::path& path) {
     accelerometer_.addListener(*record_);
 }
 
+void RunLoop::watchEvents(const EventRule& rule, const std::filesystem::path& folder, bool localTime) {
+    eventWriter_.emplace(folder, localTime, !backend_.realTime());
+    events_.emplace(rule, *eventWriter_);
+    accelerometer_.addListener(*events_);
+}
+
 double RunLoop::now() const { return backend_.clock().now(); }
 
 void RunLoop::sampleDelivered(const DeliveredSample& delivered) {
@@ -65,6 +83,9 @@ void RunLoop::sampleDelivered(const DeliveredSample& delivered) {
 
 void RunLoop::run(std::optional<double> duration) {
     backend_.startClock();
+    if (eventWriter_) {
+        eventWriter_->setLaunchTime(std::chrono::system_clock::now());
+    }
     accelerometer_.start(now());
     endTime_ = duration.value_or(kForever);
 
@@ -80,6 +101,9 @@ void RunLoop::run(std::optional<double> duration) {
         if (accelerometer_.deliveredCount() != delivered) {
             idle_ = !recordedSinceWake_;
             lastTickWake_ = now();
+        }
+        if (events_ && events_->wantsPicture()) {
+            events_->takePicture(eventPicture());
         }
         sayRefusals(false);
         const SampleSource* source = accelerometer_.source();
@@ -204,6 +228,37 @@ void RunLoop::render() {
     lastDisplay_ = now();
 }
 
+CairoSurfacePtr RunLoop::eventPicture() {
+    try {
+        cairo_surface_t* frame = backend_.frameSurface();
+        if (!backend_.realTime() || lastDisplay_ == -kForever || frame != compositor_.surface()) {
+            // Composed for the picture alone: the frames that follow keep their times.
+            const double shown = lastDisplay_;
+            render();
+            lastDisplay_ = backend_.realTime() ? lastDisplay_ : shown;
+            frame = compositor_.surface();
+        }
+        cairo_surface_flush(frame);
+        const int height = cairo_image_surface_get_height(frame);
+        const std::size_t from = static_cast<std::size_t>(cairo_image_surface_get_stride(frame));
+        CairoSurfacePtr copy = makeImageSurface(cairo_image_surface_get_width(frame), height,
+                                                cairo_image_surface_get_format(frame));
+        // A window's pixels may be laid out with a wider stride than Cairo would choose.
+        const std::size_t to = static_cast<std::size_t>(cairo_image_surface_get_stride(copy.get()));
+        const unsigned char* source = cairo_image_surface_get_data(frame);
+        unsigned char* target = cairo_image_surface_get_data(copy.get());
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(target + to * static_cast<std::size_t>(y), source + from * static_cast<std::size_t>(y),
+                        std::min(from, to));
+        }
+        cairo_surface_mark_dirty(copy.get());
+        return copy;
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "trembit: no picture of the event: %s\n", error.what());
+        return nullptr;
+    }
+}
+
 void RunLoop::display() {
     const double t = now();
     if (t < lastDisplay_ + kFrameInterval) {
@@ -231,6 +286,9 @@ std::optional<std::string> RunLoop::writeState(const std::filesystem::path& path
     JsonWriter json;
     json.beginObject();
     delegate_.writeState(json);
+    if (events_) {
+        events_->writeState(json);
+    }
     json.endObject();
     try {
         writeOutputFile(path, json.str() + "\n");
@@ -247,6 +305,13 @@ int RunLoop::finish(const std::optional<std::filesystem::path>& screenshot,
     }
     sayRefusals(true);
     bool written = !record_ || record_->finish();
+    if (events_) {
+        events_->finish();
+        if (events_->wantsPicture()) {
+            events_->takePicture(eventPicture());
+        }
+        written = eventWriter_->finish() && written;
+    }
     written = (!script_ || script_->succeeded()) && written;
     for (const auto& [path, write] : {std::pair{screenshot, &RunLoop::writeScreenshot},
                                       std::pair{dumpState, &RunLoop::writeState}}) {
