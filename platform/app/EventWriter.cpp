@@ -138,9 +138,25 @@ void EventWriter::run() {
         room_.notify_one();
         lock.unlock();
         write(event);
-        event = Event{}; // its samples and picture go before the next wait
+        // The picture's pixels serve the next picture; whatever is freed is freed here, off the
+        // main thread.
+        CairoSurfacePtr picture = std::move(event.picture);
+        event = Event{};
+        const bool spare = picture && cairo_surface_get_reference_count(picture.get()) == 1;
+        lock.lock();
+        if (spare) {
+            std::swap(spare_, picture);
+        }
+        lock.unlock();
+        picture.reset();
         lock.lock();
     }
+}
+
+CairoSurfacePtr EventWriter::sparePicture() {
+    // Never waits for the writer: without a spare the picture takes new pixels.
+    const std::unique_lock lock(mutex_, std::try_to_lock);
+    return lock.owns_lock() ? std::move(spare_) : nullptr;
 }
 
 void EventWriter::makeFolder() const {

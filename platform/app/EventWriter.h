@@ -54,6 +54,10 @@ public:
     /// any event could not be written whole.
     bool finish();
 
+    /// The picture of an event already written, for the next picture's pixels; null when there is
+    /// none to spare.
+    CairoSurfacePtr sparePicture();
+
     /// True while the last event, or the folder, could not be written.
     bool failing() const { return failing_.load(); }
 
@@ -77,6 +81,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable room_;
     std::deque<Event> waiting_;
+    CairoSurfacePtr spare_;
     bool closing_ = false;
 
     std::atomic<bool> failing_{false};

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <stdexcept>
 
@@ -232,27 +231,14 @@ CairoSurfacePtr RunLoop::eventPicture() {
     try {
         cairo_surface_t* frame = backend_.frameSurface();
         if (!backend_.realTime() || lastDisplay_ == -kForever || frame != compositor_.surface()) {
-            // Composed for the picture alone: the frames that follow keep their times.
+            // A fast run's page turn steps by the frames it would have shown; this one, composed
+            // for the picture alone, must not move them.
             const double shown = lastDisplay_;
             render();
             lastDisplay_ = backend_.realTime() ? lastDisplay_ : shown;
             frame = compositor_.surface();
         }
-        cairo_surface_flush(frame);
-        const int height = cairo_image_surface_get_height(frame);
-        const std::size_t from = static_cast<std::size_t>(cairo_image_surface_get_stride(frame));
-        CairoSurfacePtr copy = makeImageSurface(cairo_image_surface_get_width(frame), height,
-                                                cairo_image_surface_get_format(frame));
-        // A window's pixels may be laid out with a wider stride than Cairo would choose.
-        const std::size_t to = static_cast<std::size_t>(cairo_image_surface_get_stride(copy.get()));
-        const unsigned char* source = cairo_image_surface_get_data(frame);
-        unsigned char* target = cairo_image_surface_get_data(copy.get());
-        for (int y = 0; y < height; ++y) {
-            std::memcpy(target + to * static_cast<std::size_t>(y), source + from * static_cast<std::size_t>(y),
-                        std::min(from, to));
-        }
-        cairo_surface_mark_dirty(copy.get());
-        return copy;
+        return copyImageSurface(frame, eventWriter_->sparePicture());
     } catch (const std::runtime_error& error) {
         std::fprintf(stderr, "trembit: no picture of the event: %s\n", error.what());
         return nullptr;
