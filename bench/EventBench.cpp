@@ -3,9 +3,8 @@
 // Read beside BM_WindowFrame: a frame that ends an event costs the frame plus BM_EventEnd.
 #include "platform/app/EventCapture.h"
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -48,7 +47,8 @@ void BM_EventEnd(benchmark::State& state) {
     // Pixels of its own, as a composed frame has: untouched, they would all be one page of zeros.
     cairo_surface_flush(frame.get());
     std::fill_n(cairo_image_surface_get_data(frame.get()),
-                cairo_image_surface_get_stride(frame.get()) * cairo_image_surface_get_height(frame.get()), 0x80);
+                cairo_image_surface_get_stride(frame.get()) * cairo_image_surface_get_height(frame.get()),
+                0x80);
     cairo_surface_mark_dirty(frame.get());
     Kept sink;
     EventCapture capture({0.5f, 0.0, 1.0}, sink);

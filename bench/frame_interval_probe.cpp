@@ -8,10 +8,9 @@
 #include <cstdio>
 #include <ctime>
 #include <dlfcn.h>
-#include <vector>
-
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -53,11 +52,14 @@ struct Intervals {
         }
         std::vector<double> kept(ms.begin() + kSkippedFrames, ms.end());
         std::sort(kept.begin(), kept.end());
-        const auto at = [&](double share) { return kept[static_cast<std::size_t>(share * (kept.size() - 1))]; };
-        std::fprintf(stderr, "frame-intervals %zu p50-ms %.2f p99-ms %.2f max-ms %.2f\n", kept.size(), at(0.5),
-                     at(0.99), kept.back());
+        const auto at = [&](double share) {
+            return kept[static_cast<std::size_t>(share * (kept.size() - 1))];
+        };
+        std::fprintf(stderr, "frame-intervals %zu p50-ms %.2f p99-ms %.2f max-ms %.2f\n", kept.size(),
+                     at(0.5), at(0.99), kept.back());
         std::fprintf(stderr, "picture-frame-intervals %zu max-ms %.2f\n", afterPicture.size(),
-                     afterPicture.empty() ? 0.0 : *std::max_element(afterPicture.begin(), afterPicture.end()));
+                     afterPicture.empty() ? 0.0
+                                          : *std::max_element(afterPicture.begin(), afterPicture.end()));
     }
 };
 

@@ -101,7 +101,9 @@ bool EventCapture::wantsPicture() const {
 }
 
 void EventCapture::takePicture(const CairoSurfacePtr& picture) {
-    const auto share = [&] { return CairoSurfacePtr(picture ? cairo_surface_reference(picture.get()) : nullptr); };
+    const auto share = [&] {
+        return CairoSurfacePtr(picture ? cairo_surface_reference(picture.get()) : nullptr);
+    };
     if (open_ && open_->pictureCountdown == 0) {
         open_->event.picture = share();
         open_->pictureCountdown = -1;

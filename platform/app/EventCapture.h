@@ -27,12 +27,12 @@ struct EventRule {
 struct Event {
     enum class Ending { Quiet, Pause, Cut, Exit };
 
-    double start = 0.0;        ///< the time of the sample that started it
-    double end = 0.0;          ///< the time of its last sample
-    float peak = 0.0f;         ///< the largest deflection magnitude from start to end
-    double rms = 0.0;          ///< root mean square of the deflections from start to end
+    double start = 0.0; ///< the time of the sample that started it
+    double end = 0.0;   ///< the time of its last sample
+    float peak = 0.0f;  ///< the largest deflection magnitude from start to end
+    double rms = 0.0;   ///< root mean square of the deflections from start to end
     Ending ending = Ending::Quiet;
-    bool continues = false;    ///< begins where an event cut at kLongestSeconds left off
+    bool continues = false; ///< begins where an event cut at kLongestSeconds left off
     /// Every delivered sample from rule.preSeconds before the start to the end, as delivered
     /// (those before the start may have been let pass by a pause).
     std::vector<DeliveredSample> samples;
@@ -90,8 +90,8 @@ private:
         Event event;
         double lastOver = 0.0; // the last sample at or above the level
         double sumOfSquares = 0.0;
-        std::size_t recorded = 0;      // samples from the start on
-        int pictureCountdown = -1;     // recorded samples until the picture; -1: none due
+        std::size_t recorded = 0;  // samples from the start on
+        int pictureCountdown = -1; // recorded samples until the picture; -1: none due
     };
 
     void start(const DeliveredSample& delivered, bool withPre);

@@ -7,8 +7,6 @@
 #include "platform/services/Printable.h"
 #include "platform/services/SampleLine.h"
 
-#include <glib.h>
-
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -16,8 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-
+#include <exception>
 #include <fcntl.h>
+#include <glib.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +71,9 @@ EventWriter::EventWriter(fs::path folder, bool localTime, bool batch)
     thread_ = std::thread([this] { run(); });
 }
 
-EventWriter::~EventWriter() { stop(); }
+EventWriter::~EventWriter() {
+    stop();
+}
 
 fs::path EventWriter::defaultFolder() {
     // Not g_get_user_data_dir(): it keeps the first answer for the life of the process.
@@ -92,10 +93,12 @@ std::string EventWriter::timeText(double seconds) const {
         return number("%.3f", seconds);
     }
     const std::time_t wall = std::chrono::system_clock::to_time_t(
-        launch_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds)));
+        launch_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                      std::chrono::duration<double>(seconds)));
     std::tm local{};
     char text[32];
-    if (::localtime_r(&wall, &local) == nullptr || std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local) == 0) {
+    if (::localtime_r(&wall, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local) == 0) {
         return number("%.3f", seconds);
     }
     return text;
@@ -137,7 +140,12 @@ void EventWriter::run() {
         waiting_.pop_front();
         room_.notify_one();
         lock.unlock();
-        write(event);
+        try {
+            write(event);
+        } catch (const std::exception& error) { // out of memory for its row
+            lost_.fetch_add(1);
+            fail(error.what());
+        }
         // The picture's pixels serve the next picture; whatever is freed is freed here, off the
         // main thread.
         CairoSurfacePtr picture = std::move(event.picture);
@@ -172,7 +180,7 @@ void EventWriter::makeFolder() const {
 
 void EventWriter::write(Event& event) {
     bool whole = true;
-    const auto failed = [&](const std::runtime_error& error) {
+    const auto failed = [&](const std::exception& error) {
         whole = false;
         fail(error.what());
     };
@@ -191,7 +199,7 @@ void EventWriter::write(Event& event) {
         const fs::path made = writeNewFile(folder_, name, ".csv", text);
         csv = made.filename().string();
         stem = made.stem().string(); // the picture takes the same number as the samples
-    } catch (const std::runtime_error& error) {
+    } catch (const std::exception& error) {
         failed(error);
     }
     if (event.picture && whole) {
@@ -200,14 +208,14 @@ void EventWriter::write(Event& event) {
             png = writeNewFile(folder_, stem, ".png", bytes).filename().string();
         } catch (const OutputError& error) {
             failed(error);
-        } catch (const std::runtime_error& error) {
+        } catch (const std::exception& error) {
             failed(OutputError(folder_ / (stem + ".png"), error.what()));
         }
     }
     std::string row;
-    for (const std::string& field : {timeText(event.start), timeText(event.end),
-                                     number("%.9g", static_cast<double>(event.peak)), number("%.9g", event.rms),
-                                     std::to_string(event.samples.size()), csv, png}) {
+    for (const std::string& field :
+         {timeText(event.start), timeText(event.end), number("%.9g", static_cast<double>(event.peak)),
+          number("%.9g", event.rms), std::to_string(event.samples.size()), csv, png}) {
         row += field;
         row += ',';
     }
@@ -215,7 +223,7 @@ void EventWriter::write(Event& event) {
     row += '\n';
     try {
         appendLog(row);
-    } catch (const std::runtime_error& error) {
+    } catch (const std::exception& error) {
         failed(error);
     }
     if (whole) {
@@ -289,7 +297,8 @@ bool EventWriter::finish() {
     const std::string folder = printable(folder_.string());
     if (lost > 0) {
         std::fprintf(stderr, "trembit: %llu of %llu events could not be saved in %s\n",
-                     static_cast<unsigned long long>(lost), static_cast<unsigned long long>(handed), folder.c_str());
+                     static_cast<unsigned long long>(lost), static_cast<unsigned long long>(handed),
+                     folder.c_str());
     } else if (handed > 0) {
         std::fprintf(stderr, "trembit: %llu event%s saved in %s\n", static_cast<unsigned long long>(handed),
                      handed == 1 ? "" : "s", folder.c_str());

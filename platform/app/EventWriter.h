@@ -27,15 +27,16 @@ namespace platform {
 /// there. At most kMostWaiting events wait; beyond that an event is dropped and counted as not
 /// saved, unless the run is a batch one (`batch`), which then waits for room instead: it outruns
 /// any disk, and nobody watches it. A failure (a folder that cannot be made, a full disk) is said
-/// once on standard error, and failing() tells the title; later events are tried again. The thread leaves SIGINT and SIGTERM
-/// to the main thread, so its writes are never cut short by them; it finishes what waits when the
-/// run ends, however it ended.
+/// once on standard error, and failing() tells the title; later events are tried again. The thread
+/// leaves SIGINT and SIGTERM to the main thread, so its writes are never cut short by them; it
+/// finishes what waits when the run ends, however it ended.
 class EventWriter final : public EventSink {
 public:
     static constexpr std::size_t kMostWaiting = 8;
 
     /// Makes `folder` and its parents where they are missing, and starts the thread. A folder that
-    /// cannot be made is said, and the run goes on. `localTime` names events by the wall clock.
+    /// cannot be made is said, and the run goes on. `localTime` names events by the wall clock;
+    /// `batch` waits for room rather than drop an event.
     EventWriter(std::filesystem::path folder, bool localTime, bool batch);
     ~EventWriter() override;
     EventWriter(const EventWriter&) = delete;

@@ -1,7 +1,6 @@
 #include "platform/app/EventCapture.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -40,11 +39,16 @@ TEST(EventCaptureTest, FindsEventsByTheRule) {
         {"hold_counts_from_the_last_sample_over", "....X.......", {{0.125, 0.225, 0.8f, 7, E::Quiet}}, {8}},
         {"a_later_crossing_holds_it_open", "....X..x.......", {{0.125, 0.3, 0.8f, 10, E::Quiet}}, {11}},
         {"first_sample_after_launch_or_a_pause_never_starts_one", "X...--X.....", {}, {}},
-        {"a_pause_ends_it_at_its_last_recorded_sample", "....xX--....", {{0.125, 0.15, 0.8f, 4, E::Pause}}, {6}},
+        {"a_pause_ends_it_at_its_last_recorded_sample",
+         "....xX--....",
+         {{0.125, 0.15, 0.8f, 4, E::Pause}},
+         {6}},
         {"pre_keeps_samples_let_pass", "..--.X.....", {{0.15, 0.25, 0.8f, 7, E::Quiet}}, {9}},
         {"still_open_at_the_end", "....xX", {{0.125, 0.15, 0.8f, 4, E::Exit}}, {6}},
-        {"picture_when_the_peak_is_halfway_down", "....X" + std::string(120, 'x') + "....",
-         {{0.125, 3.225, 0.8f, 127, E::Quiet}}, {104}},
+        {"picture_when_the_peak_is_halfway_down",
+         "....X" + std::string(120, 'x') + "....",
+         {{0.125, 3.225, 0.8f, 127, E::Quiet}},
+         {104}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -57,9 +61,12 @@ TEST(EventCaptureTest, FindsEventsByTheRule) {
                 capture.finish();
             } else {
                 const char s = c.samples[i];
-                const std::optional<float> deflection =
-                    s == '-' ? std::nullopt : std::optional(s == 'X' ? -0.8f : s == 'x' ? 0.6f : 0.1f);
-                capture.sampleDelivered({static_cast<double>(i + 1) * kInterval, {0.0, 0.0, -1.0}, deflection});
+                const std::optional<float> deflection = s == '-' ? std::nullopt
+                                                                 : std::optional(s == 'X'   ? -0.8f
+                                                                                 : s == 'x' ? 0.6f
+                                                                                            : 0.1f);
+                capture.sampleDelivered(
+                    {static_cast<double>(i + 1) * kInterval, {0.0, 0.0, -1.0}, deflection});
             }
             if (capture.wantsPicture()) {
                 pictures.push_back(i);
@@ -101,7 +108,8 @@ TEST(EventCaptureTest, LongEventsAreCutAtTenMinutes) {
     EXPECT_NEAR(second.start - first.start, EventCapture::kLongestSeconds, 1e-9);
     EXPECT_TRUE(second.continues);
     EXPECT_NEAR(second.samples.front().time - first.samples.back().time, kInterval, 1e-9);
-    EXPECT_EQ(first.samples.size() + second.samples.size(), 30000u) << "each sample in one piece, none before";
+    EXPECT_EQ(first.samples.size() + second.samples.size(), 30000u)
+        << "each sample in one piece, none before";
     EXPECT_EQ(second.ending, Event::Ending::Exit);
 }
 

@@ -31,9 +31,9 @@ TEST(EventsTest, ReplayFindsTheBumpsAndKeepsTheirSamples) {
         samples += "0,0," + std::to_string(-1.0 + (jolts.contains(i) ? jolts.at(i) : 0.0)) + "\n";
     }
     scratch.write("samples.csv", samples);
-    const e2e::Result result = scratch.run(headless({"--source", "file:samples.csv", "--record", "rec.csv",
-                                                     "--dump-state", "state.json", "--trigger", "0.4", "--hold", "1",
-                                                     "--pre", "0.5", "--events", "ev"}));
+    const e2e::Result result = scratch.run(
+        headless({"--source", "file:samples.csv", "--record", "rec.csv", "--dump-state", "state.json",
+                  "--trigger", "0.4", "--hold", "1", "--pre", "0.5", "--events", "ev"}));
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("trembit: 3 events saved in ev\n"), std::string::npos) << result.err;
 
@@ -45,17 +45,19 @@ TEST(EventsTest, ReplayFindsTheBumpsAndKeepsTheirSamples) {
                   "9.775,10.000,0.5,0.223606798,30,event-9.775.csv,event-9.775.png,open when the run ended",
               }));
     const std::vector<std::string> record = lines(scratch.read("rec.csv"));
-    for (const auto& [name, from, to, rows] : {std::tuple("2.025", "1.525,", "3.05,", 62),
-                                               std::tuple("5.025", "4.525,", "6.3,", 72),
-                                               std::tuple("9.775", "9.275,", "10,", 30)}) {
+    for (const auto& [name, from, to, rows] :
+         {std::tuple("2.025", "1.525,", "3.05,", 62), std::tuple("5.025", "4.525,", "6.3,", 72),
+          std::tuple("9.775", "9.275,", "10,", 30)}) {
         SCOPED_TRACE(name);
         const std::vector<std::string> event = lines(scratch.read(std::string("ev/event-") + name + ".csv"));
-        const auto first = std::find_if(record.begin(), record.end(), [&](const auto& l) { return l.starts_with(from); });
+        const auto first =
+            std::find_if(record.begin(), record.end(), [&](const auto& l) { return l.starts_with(from); });
         ASSERT_EQ(event.size(), static_cast<std::size_t>(rows) + 1);
         EXPECT_EQ(event[0], record[0]);
         EXPECT_TRUE(std::equal(event.begin() + 1, event.end(), first)) << "the record's rows from " << from;
         EXPECT_TRUE(event.back().starts_with(to)) << event.back();
-        cairo_surface_t* png = cairo_image_surface_create_from_png((scratch / "ev/event-").string().append(name).append(".png").c_str());
+        cairo_surface_t* png = cairo_image_surface_create_from_png(
+            (scratch / "ev/event-").string().append(name).append(".png").c_str());
         EXPECT_EQ(cairo_image_surface_get_height(png), 480) << "the window at scale 1";
         cairo_surface_destroy(png);
     }
@@ -78,8 +80,8 @@ TEST(EventsTest, FailuresAreSaidOnceAndTheRunGoesOn) {
         SCOPED_TRACE(c.said);
         Scratch scratch;
         scratch.write("state.json", "");
-        const auto arguments = headless({"--duration", "60", "--trigger", "0.3", "--events", c.events, "--dump-state",
-                                         "state.json"});
+        const auto arguments = headless(
+            {"--duration", "60", "--trigger", "0.3", "--events", c.events, "--dump-state", "state.json"});
         const e2e::Result result = scratch.run(arguments, {.fileSizeLimit = c.fileSizeLimit});
         EXPECT_EQ(result.status, 1) << result.err;
         EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
