@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # What Trembit costs in a real window under Xvfb at scale 2 and 200 samples per second, beside a
-# program that only presents frames of the same size at the same rate (present_only), and whether
-# every sample reaches the record file while the second core is kept busy.
+# program that only presents frames of the same size at the same rate (present_only), the same
+# while watching for events (--trigger, a level the simulation's taps and bursts reach several
+# times a minute, and one its every jolt reaches), and whether every sample reaches the record
+# file while the second core is kept busy.
 #
 # Usage: bench/measure_window.sh [BUILD_DIR]          (default build/release)
 # Environment: SECONDS_EACH (30) for each CPU measurement, RECORD_SECONDS (60) for the record run.
+#
+# The recording runs also say how the intervals between frames fell (the preloaded probe), and
+# apart from them those of the frames shown after an event's picture was taken.
 #
 # CPU is the process's user + system time from /proc/PID/stat over the measured span, as a share
 # of one core; the X server's own work is not in it. Resident memory is VmRSS at the end of the
@@ -14,6 +19,7 @@ set -euo pipefail
 build=$(realpath "${1:-build/release}")
 trembit="$build/trembit"
 present_only="$build/bench/present_only"
+probe="$build/bench/libframe_interval_probe.so"
 seconds=${SECONDS_EACH:-30}
 record_seconds=${RECORD_SECONDS:-60}
 scale=2
@@ -31,6 +37,7 @@ trap cleanup EXIT
 fail() { echo "measure_window: $*" >&2; exit 1; }
 [ -x "$trembit" ] || fail "no $trembit (build it first)"
 [ -x "$present_only" ] || fail "no $present_only (build it first)"
+[ -f "$probe" ] || fail "no $probe (build it first)"
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -73,13 +80,26 @@ window_of() {
 
 echo "Xvfb $DISPLAY, scale $scale, $rate samples per second, $seconds s each"
 
-"$trembit" --scale "$scale" --source sim 2>"$work/trembit.log" &
-app=$!
-pids+=("$app")
-sleep "$warm_up"
-measure "$app" "trembit recording"
-kill "$app"
-wait "$app" || true
+# record LABEL [OPTION]...: trembit recording with those options, its CPU, memory and frames.
+record() {
+  local label=$1
+  shift
+  LD_PRELOAD="$probe" "$trembit" --scale "$scale" --source sim "$@" 2>"$work/trembit.log" &
+  app=$!
+  pids+=("$app")
+  sleep "$warm_up"
+  measure "$app" "$label"
+  kill "$app"
+  wait "$app" || true
+  awk -v what="$label" '
+    $1 == "frame-intervals" { printf "%-34s %d frames, p50 %s ms, p99 %s ms, longest %s ms", what, $2, $4, $6, $8 }
+    $1 == "picture-frame-intervals" { printf "; %d with an event picture, longest %s ms", $2, $4 }
+    END { print "" }' "$work/trembit.log"
+  grep -h 'events saved\|events not saved\|could not be saved' "$work/trembit.log" || true
+}
+record "trembit recording"
+record "trembit --trigger 0.5" --trigger 0.5 --events "$work/events-some"
+record "trembit --trigger 0.2 --hold 0" --trigger 0.2 --hold 0 --pre 0.5 --events "$work/events-many"
 
 "$present_only" --scale "$scale" --duration $((seconds + warm_up + 5)) >"$work/present.log" &
 present=$!

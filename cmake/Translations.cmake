@@ -42,7 +42,7 @@ if(TREMBIT_BUILD_TOOLS)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${_po}
     COMMAND interface_strings ${TREMBIT_RESOURCES_DIR}/MainWindow.json resources/MainWindow.json
             ${_po}/interface.pot
-    COMMAND ${TREMBIT_XGETTEXT} --from-code=UTF-8 --language=C++ --keyword=translate --keyword=setTitle
+    COMMAND ${TREMBIT_XGETTEXT} --from-code=UTF-8 --language=C++ --keyword=translate --keyword=translatePlural:1,2 --keyword=setTitle
             --package-name=trembit --package-version=${PROJECT_VERSION} --add-comments=Translators:
             --output=${_po}/code.pot ${_code}
     COMMAND ${TREMBIT_XGETTEXT} --from-code=UTF-8 --package-name=trembit --package-version=${PROJECT_VERSION}

@@ -3,6 +3,7 @@
 #include "platform/app/Application.h"
 #include "platform/app/ApplicationDelegate.h"
 #include "platform/app/CommandLine.h"
+#include "platform/app/EventWriter.h"
 #include "platform/app/InterfaceFile.h"
 #include "platform/app/RunLoop.h"
 #include "platform/app/Script.h"
@@ -183,6 +184,13 @@ private:
             } catch (const std::runtime_error& error) {
                 throw StartError(error.what());
             }
+        }
+        if (options_.trigger) {
+            EventRule rule;
+            rule.level = static_cast<float>(*options_.trigger);
+            rule.holdSeconds = options_.hold.value_or(rule.holdSeconds);
+            rule.preSeconds = options_.pre.value_or(rule.preSeconds);
+            loop_->watchEvents(rule, options_.events.value_or(EventWriter::defaultFolder()), !options_.headless);
         }
     }
 

@@ -24,6 +24,29 @@ double parseSeconds(std::string_view option, std::string_view text) {
     return value;
 }
 
+// Seconds an event waits for quiet, or keeps before its start.
+constexpr double kMostEventSeconds = 60.0;
+
+double parseEventSeconds(std::string_view option, std::string_view text) {
+    double value = -1.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !(value >= 0.0 && value <= kMostEventSeconds)) {
+        throw std::invalid_argument(std::string(option) + " takes a number of seconds from 0 to 60, not " +
+                                    quoted(text));
+    }
+    return value;
+}
+
+double parseLevel(std::string_view text) {
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || !(value > 0.0)) {
+        throw std::invalid_argument("--trigger takes a level above 0 (1 is the edge of the paper), not " +
+                                    quoted(text));
+    }
+    return value;
+}
+
 int parseScale(std::string_view text) {
     if (text == "1" || text == "2" || text == "3") {
         return text[0] - '0';
@@ -128,6 +151,18 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
             options.dumpState = path();
         } else if (arg == "--interface") {
             options.interface = path();
+        } else if (arg == "--trigger") {
+            options.trigger = parseLevel(value());
+        } else if (arg == "--hold") {
+            options.hold = parseEventSeconds(arg, value());
+        } else if (arg == "--pre") {
+            options.pre = parseEventSeconds(arg, value());
+        } else if (arg == "--events") {
+            const std::string_view folder = value();
+            if (folder.empty()) {
+                throw std::invalid_argument("--events needs a folder name");
+            }
+            options.events = std::filesystem::path(folder);
         } else if (arg == "--help" || arg == "-h") {
             flag(options.help);
         } else if (arg == "--version") {
@@ -141,6 +176,13 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
     }
     if (options.fast && !options.headless) {
         throw std::invalid_argument("--fast needs --headless: a window runs in real time");
+    }
+    for (const auto& [given, name] : {std::pair{options.hold.has_value(), "--hold"},
+                                      std::pair{options.pre.has_value(), "--pre"},
+                                      std::pair{options.events.has_value(), "--events"}}) {
+        if (given && !options.trigger) {
+            throw std::invalid_argument(std::string(name) + " needs --trigger");
+        }
     }
     return options;
 }
@@ -184,6 +226,11 @@ Options:
   --screenshot FILE   save a PNG of the window when the program ends
   --dump-state FILE   save the application's state as JSON when the program ends
   --interface FILE    load this main interface file instead of the installed MainWindow.json
+  --trigger LEVEL     keep events: an event starts when a recorded deflection reaches LEVEL
+                      (1 is the edge of the paper) and is saved with its picture
+  --hold SECONDS      an event ends after this long below the level (default 2, 0 to 60)
+  --pre SECONDS       an event keeps this much from before its start (default 2, 0 to 60)
+  --events DIR        where events go (default $XDG_DATA_HOME/trembit/events)
   --help              show this help and exit
   --version           show the version and exit
 

@@ -24,6 +24,13 @@ struct Options {
     std::optional<std::filesystem::path> screenshot;
     std::optional<std::filesystem::path> dumpState;
     std::optional<std::filesystem::path> interface;
+    /// Unattended watching: the deflection magnitude that starts an event, when set (finite, above 0).
+    std::optional<double> trigger;
+    /// Seconds below the trigger that end an event, and seconds kept before its start: 0 to 60.
+    std::optional<double> hold;
+    std::optional<double> pre;
+    /// Where events go; none for $XDG_DATA_HOME/trembit/events.
+    std::optional<std::filesystem::path> events;
     bool help = false;
     bool version = false;
 };

@@ -27,17 +27,22 @@ void Readings::sampleDelivered(const DeliveredSample& delivered) {
 std::string Readings::title(double now) {
     forgetBefore(now);
     float peak = 0.0f;
+    double sumOfSquares = 0.0;
     for (const float v : trace_) {
         if (!std::isnan(v)) {
             peak = std::max(peak, std::fabs(v));
+            sumOfSquares += static_cast<double>(v) * static_cast<double>(v);
         }
     }
+    const double rms = std::sqrt(sumOfSquares / static_cast<double>(kTraceLength));
     char rate[32];
     std::snprintf(rate, sizeof rate, "%zu", times_.size());
     char largest[32];
     std::snprintf(largest, sizeof largest, "%.2f", static_cast<double>(peak));
+    char root[32];
+    std::snprintf(root, sizeof root, "%.2f", rms);
     return std::string("Trembit ") + dash_ + " " + substitute(translate("%s/s"), rate) + " " + dash_ + " " +
-           substitute(translate("peak %s"), largest);
+           substitute(translate("peak %s"), largest) + " " + dash_ + " " + substitute(translate("rms %s"), root);
 }
 
 void Readings::forgetBefore(double now) {

@@ -10,7 +10,8 @@
 namespace platform {
 
 /// What the window's title reports: the rate samples actually arrive at, over the last second, and
-/// the largest deflection on the visible trace (the last 200 values recorded).
+/// the largest deflection and the root mean square of the visible trace (the last 200 values
+/// recorded).
 class Readings final : public SampleListener {
 public:
     static constexpr std::size_t kTraceLength = 200;
@@ -19,10 +20,11 @@ public:
 
     void sampleDelivered(const DeliveredSample& delivered) override;
 
-    /// The title at `now` (seconds on the run's clock), e.g. "Trembit — 40/s — peak 0.68". The
-    /// readings are separated by an em dash where the locale can show one, else by a hyphen; the
-    /// words are in the user's language, the numbers keep their decimal point.
+    /// The title at `now` (seconds on the run's clock), e.g. "Trembit — 40/s — peak 0.68 — rms 0.21".
+    /// The readings are separated by separator(): an em dash where the locale can show one, else a
+    /// hyphen; the words are in the user's language, the numbers keep their decimal point.
     std::string title(double now);
+    const char* separator() const { return dash_; }
 
 private:
     // Only the last second of deliveries counts; older ones are dropped as time goes on.

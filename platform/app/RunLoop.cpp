@@ -5,6 +5,7 @@
 #include "platform/app/JsonWriter.h"
 #include "platform/backend/Backend.h"
 #include "platform/gfx/PngWriter.h"
+#include "platform/gfx/Translation.h"
 #include "platform/services/OutputFile.h"
 #include "platform/services/StopRequest.h"
 #include "platform/ui/Window.h"
@@ -35,7 +36,25 @@ RunLoop::RunLoop(Backend& backend, Application& application, Window& window, App
       router_(window), pointer_(window, router_, objects), endTime_(kForever), lastDisplay_(-kForever) {
     accelerometer_.addListener(*this);
     accelerometer_.addListener(readings_);
-    backend_.setTitleSource([this](double now) { return pictures_.notice(now).value_or(readings_.title(now)); });
+    backend_.setTitleSource([this](double now) {
+        if (std::optional<std::string> notice = pictures_.notice(now)) {
+            return *notice;
+        }
+        std::string title = readings_.title(now);
+        if (events_) {
+            const std::uint64_t count = events_->count();
+            // Appended piece by piece: GCC 12 mistakes " " + text for an overlapping copy.
+            title += ' ';
+            title += readings_.separator();
+            title += ' ';
+            title += substitute(translatePlural("%s event", "%s events", count), std::to_string(count));
+            if (eventWriter_->failing()) {
+                title += ' ';
+                title += translate("(not saved)");
+            }
+        }
+        return title;
+    });
 }
 
 RunLoop::~RunLoop() {
@@ -43,6 +62,9 @@ RunLoop::~RunLoop() {
     accelerometer_.removeListener(readings_);
     if (record_) {
         accelerometer_.removeListener(*record_);
+    }
+    if (events_) {
+        accelerometer_.removeListener(*events_);
     }
     backend_.setTitleSource(nullptr);
 }
@@ -57,6 +79,12 @@ void RunLoop::record(const std::filesystem::path& path) {
     accelerometer_.addListener(*record_);
 }
 
+void RunLoop::watchEvents(const EventRule& rule, const std::filesystem::path& folder, bool localTime) {
+    eventWriter_.emplace(folder, localTime, !backend_.realTime());
+    events_.emplace(rule, *eventWriter_);
+    accelerometer_.addListener(*events_);
+}
+
 double RunLoop::now() const { return backend_.clock().now(); }
 
 void RunLoop::sampleDelivered(const DeliveredSample& delivered) {
@@ -66,6 +94,9 @@ void RunLoop::sampleDelivered(const DeliveredSample& delivered) {
 
 void RunLoop::run(std::optional<double> duration) {
     backend_.startClock();
+    if (eventWriter_) {
+        eventWriter_->setLaunchTime(std::chrono::system_clock::now());
+    }
     accelerometer_.start(now());
     endTime_ = duration.value_or(kForever);
 
@@ -81,6 +112,9 @@ void RunLoop::run(std::optional<double> duration) {
         if (accelerometer_.deliveredCount() != delivered) {
             idle_ = !recordedSinceWake_;
             lastTickWake_ = now();
+        }
+        if (events_ && events_->wantsPicture()) {
+            events_->takePicture(eventPicture());
         }
         sayRefusals(false);
         const SampleSource* source = accelerometer_.source();
@@ -203,6 +237,24 @@ void RunLoop::render() {
     lastDisplay_ = now();
 }
 
+CairoSurfacePtr RunLoop::eventPicture() {
+    try {
+        cairo_surface_t* frame = backend_.frameSurface();
+        if (!backend_.realTime() || lastDisplay_ == -kForever || frame != compositor_.surface()) {
+            // A fast run's page turn steps by the frames it would have shown; this one, composed
+            // for the picture alone, must not move them.
+            const double shown = lastDisplay_;
+            render();
+            lastDisplay_ = backend_.realTime() ? lastDisplay_ : shown;
+            frame = compositor_.surface();
+        }
+        return copyImageSurface(frame, eventWriter_->sparePicture());
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "trembit: no picture of the event: %s\n", error.what());
+        return nullptr;
+    }
+}
+
 void RunLoop::display() {
     const double t = now();
     if (t < lastDisplay_ + kFrameInterval) {
@@ -230,6 +282,9 @@ std::optional<std::string> RunLoop::writeState(const std::filesystem::path& path
     JsonWriter json;
     json.beginObject();
     delegate_.writeState(json);
+    if (events_) {
+        events_->writeState(json);
+    }
     json.endObject();
     try {
         writeOutputFile(path, json.str() + "\n");
@@ -246,6 +301,13 @@ int RunLoop::finish(const std::optional<std::filesystem::path>& screenshot,
     }
     sayRefusals(true);
     bool written = !record_ || record_->finish();
+    if (events_) {
+        events_->finish();
+        if (events_->wantsPicture()) {
+            events_->takePicture(eventPicture());
+        }
+        written = eventWriter_->finish() && written;
+    }
     written = (!script_ || script_->succeeded()) && written;
     for (const auto& [path, write] : {std::pair{screenshot, &RunLoop::writeScreenshot},
                                       std::pair{dumpState, &RunLoop::writeState}}) {

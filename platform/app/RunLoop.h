@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/app/EventCapture.h"
+#include "platform/app/EventWriter.h"
 #include "platform/app/Pointer.h"
 #include "platform/app/Readings.h"
 #include "platform/app/RecordFile.h"
@@ -43,6 +45,9 @@ public:
     /// Writes every delivered sample to `path` from now on. Throws std::runtime_error naming the
     /// file when it cannot be made.
     void record(const std::filesystem::path& path);
+    /// Keeps events by `rule` in `folder` from now on (see EventCapture and EventWriter), named by
+    /// the wall clock when `localTime`, else by seconds since launch.
+    void watchEvents(const EventRule& rule, const std::filesystem::path& folder, bool localTime);
 
     /// Runs from time 0 until a quit, a stop request, `duration` seconds or, where the backend
     /// ends with its input, one update interval after the source's last sample.
@@ -69,6 +74,9 @@ private:
     void sayRefusals(bool atEnd);
     // Composes a frame into the backend's surface.
     void render();
+    // A copy of the frame on screen for an event's picture: the one already composed where frames
+    // are shown, else one composed now. Null when none can be had.
+    CairoSurfacePtr eventPicture();
     // A frame when something changed and one is due, shown where someone can watch.
     void display();
 
@@ -84,6 +92,8 @@ private:
     SavedPictures pictures_;
     std::optional<RecordFile> record_;
     std::optional<ScriptRunner> script_;
+    std::optional<EventWriter> eventWriter_; // before the capture, which hands it events
+    std::optional<EventCapture> events_;
 
     double endTime_;
     double lastDisplay_;

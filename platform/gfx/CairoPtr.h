@@ -28,6 +28,12 @@ using CairoRectangleListPtr = std::unique_ptr<cairo_rectangle_list_t, CairoDelet
 /// or black (RGB24). Throws std::runtime_error with Cairo's message if it cannot be made.
 CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels, cairo_format_t format = CAIRO_FORMAT_ARGB32);
 
+/// A copy of an image surface's pixels, in the same format, with Cairo's own stride (a window's
+/// pixels may be laid out wider). The surface is borrowed. The copy goes into `reuse` when that is
+/// an image surface of the same size and format nobody else holds: a large new surface costs
+/// more in fresh pages than the copy itself. Throws as makeImageSurface does.
+CairoSurfacePtr copyImageSurface(cairo_surface_t* surface, CairoSurfacePtr reuse = nullptr);
+
 /// Creates a drawing context on a surface; the surface stays owned by the caller.
 CairoContextPtr makeContext(cairo_surface_t* surface);
 

@@ -67,6 +67,16 @@ std::string translate(std::string_view english) {
     return dgettext(kDomain, id.c_str());
 }
 
+std::string translatePlural(std::string_view english, std::string_view englishPlural, unsigned long n) {
+    if (!userMessages()) {
+        return std::string(n == 1 ? english : englishPlural);
+    }
+    const std::string id(english);
+    const std::string plural(englishPlural);
+    const ThreadLocaleGuard guard(userMessages().get());
+    return dngettext(kDomain, id.c_str(), plural.c_str(), n);
+}
+
 std::string substitute(std::string_view pattern, std::string_view value) {
     std::string text(pattern);
     if (const std::size_t at = text.find("%s"); at != std::string::npos) {

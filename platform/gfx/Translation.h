@@ -23,6 +23,9 @@ void setUpTranslation();
 /// The empty string stays empty.
 std::string translate(std::string_view english);
 
+/// `english` for a count `n` of one, else `englishPlural`, in the user's language and its plural rule.
+std::string translatePlural(std::string_view english, std::string_view englishPlural, unsigned long n);
+
 /// `pattern` with its first "%s" replaced by `value`: how a translated phrase takes the variable
 /// part, without handing a translated text to printf as a format.
 std::string substitute(std::string_view pattern, std::string_view value);

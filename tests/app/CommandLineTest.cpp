@@ -34,8 +34,13 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCommandLine{{"--scale"}, "--scale needs a value"},
                     BadCommandLine{{"--duration", "-1"}, "seconds"},
                     BadCommandLine{{"--duration", "1e400"}, "seconds"},
-                    BadCommandLine{{"--duration", "nan"}, "seconds"},
                     BadCommandLine{{"--duration", "3s"}, "seconds, not '3s'"},
+                    BadCommandLine{{"--trigger", "0"}, "--trigger takes a level above 0"},
+                    BadCommandLine{{"--trigger", "nan"}, "level above 0 (1 is the edge of the paper), not 'nan'"},
+                    BadCommandLine{{"--trigger=1", "--hold", "60.5"}, "--hold takes a number of seconds from 0 to 60"},
+                    BadCommandLine{{"--trigger=1", "--pre", "-0.1"}, "--pre takes a number of seconds from 0 to 60"},
+                    BadCommandLine{{"--trigger=1", "--events="}, "--events needs a folder name"},
+                    BadCommandLine{{"--hold", "1"}, "--hold needs --trigger"},
                     BadCommandLine{{"--fast"}, "--fast needs --headless"},
                     BadCommandLine{{"--headless=yes"}, "takes no value"},
                     BadCommandLine{{"--record", ""}, "needs a file name"},
@@ -48,16 +53,13 @@ TEST(CommandLineTest, ReadsEveryOption) {
     const platform::Options o =
         parseCommandLine({"--source", "file:a.csv", "--headless", "--fast", "--duration=2.5", "--scale", "3",
                           "--script", "s.txt", "--record", "r.csv", "--screenshot", "p.png", "--dump-state", "d.json",
-                          "--units", "ms2", "--sysfs-root", "/tmp/fake", "--list-sources"});
+                          "--units", "ms2", "--sysfs-root", "/tmp/fake", "--list-sources", "--trigger", "0.25",
+                          "--hold=0", "--pre", "60", "--events", "ev"});
     EXPECT_TRUE(o.headless && o.fast && o.listSources);
-    EXPECT_EQ(o.duration, 2.5);
-    EXPECT_EQ(o.scale, 3);
-    EXPECT_EQ(o.script, "s.txt");
-    EXPECT_EQ(o.record, "r.csv");
-    EXPECT_EQ(o.screenshot, "p.png");
-    EXPECT_EQ(o.dumpState, "d.json");
-    EXPECT_EQ(o.units, "ms2");
-    EXPECT_EQ(o.sysfsRoot, "/tmp/fake");
+    EXPECT_EQ(std::tuple(o.duration, o.scale, o.trigger, o.hold, o.pre), std::tuple(2.5, 3, 0.25, 0.0, 60.0));
+    EXPECT_EQ(std::vector({o.script, o.record, o.screenshot, o.dumpState, o.events}),
+              std::vector<std::optional<std::filesystem::path>>({"s.txt", "r.csv", "p.png", "d.json", "ev"}));
+    EXPECT_EQ(std::tuple(o.units, o.sysfsRoot), std::tuple("ms2", "/tmp/fake"));
     // The source by default, by a FILE argument, and by the last of several --source options.
     const std::pair<std::vector<std::string_view>, const char*> cases[] = {
         {{}, "auto"}, {{"--headless", "rec.csv"}, "file:rec.csv"}, {{"--", "-r.csv"}, "file:-r.csv"},
@@ -72,18 +74,15 @@ TEST(ScriptTest, ReadsEveryVerbAndSkipsComments) {
                                                       "select axis 2\nclick 10 20.5\nscreenshot a.png\n"
                                                       "dump-state s.json\nquit",
                                                       "demo");
-    ASSERT_EQ(steps.size(), 8u);
-    EXPECT_EQ(steps[0].verb, ScriptStep::Verb::Wait);
-    EXPECT_EQ(steps[0].seconds, 1.5);
-    EXPECT_EQ(steps[1].verb, ScriptStep::Verb::TapRun);
-    EXPECT_EQ(steps[1].line, 4);
-    EXPECT_EQ(steps[2].verb, ScriptStep::Verb::TapSettings);
-    EXPECT_EQ(steps[3].control, "axis");
-    EXPECT_EQ(steps[3].index, 2);
-    EXPECT_EQ(steps[4].y, 20.5f);
-    EXPECT_EQ(steps[5].file, "a.png");
-    EXPECT_EQ(steps[6].verb, ScriptStep::Verb::DumpState);
-    EXPECT_EQ(steps[7].verb, ScriptStep::Verb::Quit);
+    using V = ScriptStep::Verb;
+    std::vector<V> verbs;
+    for (const ScriptStep& step : steps) {
+        verbs.push_back(step.verb);
+    }
+    EXPECT_EQ(verbs, std::vector({V::Wait, V::TapRun, V::TapSettings, V::Select, V::Click, V::Screenshot,
+                                  V::DumpState, V::Quit}));
+    EXPECT_EQ(std::tuple(steps[0].seconds, steps[1].line, steps[3].control, steps[3].index, steps[4].y, steps[5].file),
+              std::tuple(1.5, 4, "axis", 2, 20.5f, "a.png"));
 }
 
 TEST(ScriptTest, BadLinesNameTheFileAndLine) {

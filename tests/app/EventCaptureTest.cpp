@@ -1,0 +1,116 @@
+#include "platform/app/EventCapture.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::Event;
+using platform::EventCapture;
+
+constexpr double kInterval = 0.025; // 40 samples per second
+
+struct Collected : platform::EventSink {
+    std::vector<Event> events;
+    void eventEnded(Event&& event) override { events.push_back(std::move(event)); }
+};
+
+struct Expected {
+    double start, end;
+    float peak;
+    std::size_t rows;
+    Event::Ending ending;
+};
+
+// One character per sample: '.' a deflection below the level, 'x' and 'X' two above it, '-' a
+// sample let pass (paused). Samples are 0.025 s apart; pictures are taken whenever asked for.
+struct Case {
+    const char* name;
+    std::string samples;
+    std::vector<Expected> events;
+    std::vector<std::size_t> pictures; // the samples after which a picture was asked for
+};
+
+// Level 0.5, hold 0.1 s (four samples), pre 0.05 s (two samples).
+TEST(EventCaptureTest, FindsEventsByTheRule) {
+    using E = Event::Ending;
+    const Case cases[] = {
+        {"hold_counts_from_the_last_sample_over", "....X.......", {{0.125, 0.225, 0.8f, 7, E::Quiet}}, {8}},
+        {"a_later_crossing_holds_it_open", "....X..x.......", {{0.125, 0.3, 0.8f, 10, E::Quiet}}, {11}},
+        {"first_sample_after_launch_or_a_pause_never_starts_one", "X...--X.....", {}, {}},
+        {"a_pause_ends_it_at_its_last_recorded_sample",
+         "....xX--....",
+         {{0.125, 0.15, 0.8f, 4, E::Pause}},
+         {6}},
+        {"pre_keeps_samples_let_pass", "..--.X.....", {{0.15, 0.25, 0.8f, 7, E::Quiet}}, {9}},
+        {"still_open_at_the_end", "....xX", {{0.125, 0.15, 0.8f, 4, E::Exit}}, {6}},
+        {"picture_when_the_peak_is_halfway_down",
+         "....X" + std::string(120, 'x') + "....",
+         {{0.125, 3.225, 0.8f, 127, E::Quiet}},
+         {104}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Collected sink;
+        EventCapture capture({0.5f, 0.1, 0.05}, sink);
+        std::vector<std::size_t> pictures;
+        const platform::CairoSurfacePtr frame = platform::makeImageSurface(1, 1);
+        for (std::size_t i = 0; i <= c.samples.size(); ++i) {
+            if (i == c.samples.size()) {
+                capture.finish();
+            } else {
+                const char s = c.samples[i];
+                const std::optional<float> deflection = s == '-' ? std::nullopt
+                                                                 : std::optional(s == 'X'   ? -0.8f
+                                                                                 : s == 'x' ? 0.6f
+                                                                                            : 0.1f);
+                capture.sampleDelivered(
+                    {static_cast<double>(i + 1) * kInterval, {0.0, 0.0, -1.0}, deflection});
+            }
+            if (capture.wantsPicture()) {
+                pictures.push_back(i);
+                capture.takePicture(frame);
+            }
+        }
+        EXPECT_EQ(pictures, c.pictures);
+        ASSERT_EQ(sink.events.size(), c.events.size());
+        EXPECT_EQ(capture.count(), c.events.size());
+        for (std::size_t e = 0; e < c.events.size(); ++e) {
+            const Event& got = sink.events[e];
+            const Expected& want = c.events[e];
+            EXPECT_NEAR(got.start, want.start, 1e-9);
+            EXPECT_NEAR(got.end, want.end, 1e-9);
+            EXPECT_EQ(got.peak, want.peak);
+            EXPECT_EQ(got.ending, want.ending);
+            ASSERT_EQ(got.samples.size(), want.rows);
+            EXPECT_NEAR(got.samples.front().time, want.start - 0.05, 1e-9) << "two samples before it";
+            EXPECT_EQ(got.samples.back().time, got.end);
+            EXPECT_TRUE(got.picture);
+        }
+    }
+}
+
+// Ten minutes of shaking: cut at ten minutes into pieces that follow one another, sample by sample.
+TEST(EventCaptureTest, LongEventsAreCutAtTenMinutes) {
+    Collected sink;
+    EventCapture capture({0.5f, 2.0, 2.0}, sink);
+    for (int i = 1; i <= 30000; ++i) {
+        capture.sampleDelivered({i * kInterval, {}, 0.9f});
+        capture.takePicture(nullptr);
+    }
+    capture.finish();
+    capture.takePicture(nullptr);
+    ASSERT_EQ(sink.events.size(), 2u);
+    const Event& first = sink.events[0];
+    const Event& second = sink.events[1];
+    EXPECT_EQ(first.ending, Event::Ending::Cut);
+    EXPECT_NEAR(second.start - first.start, EventCapture::kLongestSeconds, 1e-9);
+    EXPECT_TRUE(second.continues);
+    EXPECT_NEAR(second.samples.front().time - first.samples.back().time, kInterval, 1e-9);
+    EXPECT_EQ(first.samples.size() + second.samples.size(), 30000u)
+        << "each sample in one piece, none before";
+    EXPECT_EQ(second.ending, Event::Ending::Exit);
+}
+
+} // namespace
