@@ -5,6 +5,7 @@
 #include "platform/app/CommandLine.h"
 #include "platform/app/EventWriter.h"
 #include "platform/app/InterfaceFile.h"
+#include "platform/app/RunFiles.h"
 #include "platform/app/RunLoop.h"
 #include "platform/app/Script.h"
 #include "platform/app/Sources.h"
@@ -43,44 +44,6 @@ constexpr int kOwnMappingBytes = 128 * 1024;
 struct StartError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-// A file the run reads or writes, by the role it plays, for the same-file check.
-struct NamedFile {
-    std::string role;
-    std::filesystem::path path;
-    bool kept = false; // an output that a script's screenshot or state must not write over either
-};
-
-// An output that would write over an input, or over another output, is refused before anything is
-// written. Only regular files (or names where nothing is yet) count: two outputs to /dev/null, or a
-// source and a record on one terminal, harm nothing.
-void refuseClashes(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs,
-                   std::size_t commandLineOutputs) {
-    const auto clobberable = [](const std::filesystem::path& path) {
-        std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::status(path, error);
-        return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
-    };
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const NamedFile& out = outputs[i];
-        if (!clobberable(out.path)) {
-            continue;
-        }
-        for (const NamedFile& in : inputs) {
-            if (sameFile(out.path, in.path)) {
-                throw StartError("cannot write the " + out.role + " " + printable(out.path.string()) +
-                                 ": it is the " + in.role + " " + printable(in.path.string()));
-            }
-        }
-        // The command line's outputs must differ from one another, and the script's from the record.
-        for (std::size_t j = 0; j < std::min(i, commandLineOutputs); ++j) {
-            if ((i < commandLineOutputs || outputs[j].kept) && sameFile(out.path, outputs[j].path)) {
-                throw StartError("cannot write " + printable(out.path.string()) + " both as the " + outputs[j].role +
-                                 " and as the " + out.role);
-            }
-        }
-    }
-}
 
 StartError cannotOpenWindow(const std::runtime_error& error) {
     return StartError(std::string("cannot open a window: ") + error.what() +
@@ -136,7 +99,11 @@ private:
             throw StartError(interfacePath.string() + ": unknown delegate class \"" + printable(interface_.delegateClass) +
                              "\"");
         }
-        checkOutputs(source, script, interfacePath);
+        try {
+            checkRunFiles(options_, source, script, interfacePath);
+        } catch (const std::runtime_error& error) {
+            throw StartError(error.what());
+        }
 
         // A window's video starts here, so SDL connects to the display once, not twice.
         try {
@@ -192,41 +159,6 @@ private:
             rule.preSeconds = options_.pre.value_or(rule.preSeconds);
             loop_->watchEvents(rule, options_.events.value_or(EventWriter::defaultFolder()), !options_.headless);
         }
-    }
-
-    // Nothing is written before every check at start has passed, but what plainly cannot be written,
-    // or would write over an input, is refused now.
-    void checkOutputs(const SourceSpec& source, const std::vector<ScriptStep>& script,
-                      const std::filesystem::path& interfacePath) const {
-        std::vector<NamedFile> inputs = {{"interface file", interfacePath}};
-        if (source.kind == SourceSpec::Kind::File) {
-            inputs.push_back({"sample file", source.argument});
-        }
-        if (options_.script) {
-            inputs.push_back({"script", *options_.script});
-        }
-        std::vector<NamedFile> outputs;
-        if (options_.record) {
-            try {
-                RecordFile::checkWritable(*options_.record);
-            } catch (const std::runtime_error& error) {
-                throw StartError(error.what());
-            }
-            outputs.push_back({"record file", *options_.record, true});
-        }
-        if (options_.screenshot) {
-            outputs.push_back({"screenshot", *options_.screenshot});
-        }
-        if (options_.dumpState) {
-            outputs.push_back({"state file", *options_.dumpState});
-        }
-        const std::size_t commandLineOutputs = outputs.size();
-        for (const ScriptStep& step : script) {
-            if (step.verb == ScriptStep::Verb::Screenshot || step.verb == ScriptStep::Verb::DumpState) {
-                outputs.push_back({"script's output", step.file});
-            }
-        }
-        refuseClashes(inputs, outputs, commandLineOutputs);
     }
 
     void connectOutlets(const std::string& file) {

@@ -36,27 +36,15 @@ std::string number(const char* format, double value) {
     return text;
 }
 
+// The log's last column: how the event came to begin and end, when not simply.
 std::string note(const Event& event) {
-    std::string text = event.continues ? "continues the event before" : "";
-    const char* ending = nullptr;
-    switch (event.ending) {
-    case Event::Ending::Quiet:
-        break;
-    case Event::Ending::Pause:
-        ending = "ended by a pause";
-        break;
-    case Event::Ending::Cut:
-        ending = "cut at ten minutes";
-        break;
-    case Event::Ending::Exit:
-        ending = "open when the run ended";
-        break;
+    // In the order of Event::Ending.
+    static constexpr const char* kEndings[] = {"", "ended by a pause", "cut at ten minutes", "open when the run ended"};
+    const std::string ending = kEndings[static_cast<int>(event.ending)];
+    if (!event.continues) {
+        return ending;
     }
-    if (ending != nullptr) {
-        text += text.empty() ? "" : "; ";
-        text += ending;
-    }
-    return text;
+    return ending.empty() ? "continues the event before" : "continues the event before; " + ending;
 }
 
 } // namespace

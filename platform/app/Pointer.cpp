@@ -72,4 +72,20 @@ std::optional<std::string> Pointer::select(const std::string& name, int index) {
 
 void Pointer::click(Point point) { router_.click(point); }
 
+bool Pointer::pressKey(InputEvent::Key key) {
+    switch (key) {
+    case InputEvent::Key::Space:
+        tapButton("run");
+        return true;
+    case InputEvent::Key::S:
+        tapButton("settings");
+        return true;
+    case InputEvent::Key::Return:
+        tapDoneButton();
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace platform

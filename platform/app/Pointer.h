@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/backend/InputEvent.h"
 #include "platform/gfx/Geometry.h"
 
 #include <functional>
@@ -36,6 +37,9 @@ public:
     std::optional<std::string> select(const std::string& name, int index);
     /// Clicks at `point`, in window points.
     void click(Point point);
+    /// Space presses the run button, S the settings button, Return the Done button. False for a
+    /// key that presses no button.
+    bool pressKey(InputEvent::Key key);
 
 private:
     Window& window_;

@@ -45,6 +45,20 @@ std::string Readings::title(double now) {
            substitute(translate("peak %s"), largest) + " " + dash_ + " " + substitute(translate("rms %s"), root);
 }
 
+std::string Readings::title(double now, std::uint64_t events, bool notSaved) {
+    // Appended piece by piece: GCC 12 mistakes " " + text for an overlapping copy.
+    std::string text = title(now);
+    text += ' ';
+    text += dash_;
+    text += ' ';
+    text += substitute(translatePlural("%s event", "%s events", events), std::to_string(events));
+    if (notSaved) {
+        text += ' ';
+        text += translate("(not saved)");
+    }
+    return text;
+}
+
 void Readings::forgetBefore(double now) {
     while (!times_.empty() && times_.front() <= now - 1.0) {
         times_.pop_front();

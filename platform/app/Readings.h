@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 
@@ -21,10 +22,12 @@ public:
     void sampleDelivered(const DeliveredSample& delivered) override;
 
     /// The title at `now` (seconds on the run's clock), e.g. "Trembit — 40/s — peak 0.68 — rms 0.21".
-    /// The readings are separated by separator(): an em dash where the locale can show one, else a
-    /// hyphen; the words are in the user's language, the numbers keep their decimal point.
+    /// The readings are separated by an em dash where the locale can show one, else by a hyphen;
+    /// the words are in the user's language, the numbers keep their decimal point.
     std::string title(double now);
-    const char* separator() const { return dash_; }
+    /// The same with the events caught so far, "— 3 events", and " (not saved)" while they cannot
+    /// be written.
+    std::string title(double now, std::uint64_t events, bool notSaved);
 
 private:
     // Only the last second of deliveries counts; older ones are dropped as time goes on.

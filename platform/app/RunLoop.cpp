@@ -5,7 +5,6 @@
 #include "platform/app/JsonWriter.h"
 #include "platform/backend/Backend.h"
 #include "platform/gfx/PngWriter.h"
-#include "platform/gfx/Translation.h"
 #include "platform/services/OutputFile.h"
 #include "platform/services/StopRequest.h"
 #include "platform/ui/Window.h"
@@ -40,20 +39,7 @@ RunLoop::RunLoop(Backend& backend, Application& application, Window& window, App
         if (std::optional<std::string> notice = pictures_.notice(now)) {
             return *notice;
         }
-        std::string title = readings_.title(now);
-        if (events_) {
-            const std::uint64_t count = events_->count();
-            // Appended piece by piece: GCC 12 mistakes " " + text for an overlapping copy.
-            title += ' ';
-            title += readings_.separator();
-            title += ' ';
-            title += substitute(translatePlural("%s event", "%s events", count), std::to_string(count));
-            if (eventWriter_->failing()) {
-                title += ' ';
-                title += translate("(not saved)");
-            }
-        }
-        return title;
+        return events_ ? readings_.title(now, events_->count(), eventWriter_->failing()) : readings_.title(now);
     });
 }
 
@@ -179,24 +165,11 @@ void RunLoop::handle(const std::vector<InputEvent>& events) {
             }
             break;
         case InputEvent::Kind::Key:
-            switch (event.key) {
-            case InputEvent::Key::Space:
-                pointer_.tapButton("run");
-                break;
-            case InputEvent::Key::S:
-                pointer_.tapButton("settings");
-                break;
-            case InputEvent::Key::Return:
-                pointer_.tapDoneButton();
-                break;
-            case InputEvent::Key::CtrlS:
-                saveWindowPicture();
-                break;
-            case InputEvent::Key::CtrlQ:
-                quit_ = true;
-                break;
-            case InputEvent::Key::None:
-                break;
+            if (!pointer_.pressKey(event.key)) {
+                quit_ = quit_ || event.key == InputEvent::Key::CtrlQ;
+                if (event.key == InputEvent::Key::CtrlS) {
+                    saveWindowPicture();
+                }
             }
             break;
         }
