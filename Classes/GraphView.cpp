@@ -13,7 +13,9 @@ constexpr float kPointSpacingDivisor = 199.0f;
 
 } // namespace
 
-GraphView::GraphView(platform::Rect frame) : View(frame) { setOpaque(false); }
+GraphView::GraphView(platform::Rect frame) : View(frame) {
+    setOpaque(false);
+}
 
 void GraphView::updateHistory(float value) {
     history_[nextIndex_] = value;
@@ -22,8 +24,8 @@ void GraphView::updateHistory(float value) {
 }
 
 std::array<platform::Point, GraphView::kHistoryCapacity>
-GraphView::tracePolyline(const std::array<float, kHistoryCapacity>& history, std::uint32_t nextIndex, float width,
-                         float height) {
+GraphView::tracePolyline(const std::array<float, kHistoryCapacity>& history, std::uint32_t nextIndex,
+                         float width, float height) {
     std::array<platform::Point, kHistoryCapacity> points;
     const float centre = width * 0.5f;
     for (std::uint32_t i = 0; i < kHistoryCapacity; ++i) {

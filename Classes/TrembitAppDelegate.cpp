@@ -31,7 +31,8 @@ struct Setting {
 
 constexpr Setting kSettings[] = {
     {"filter", &TrembitAppDelegate::settingsFilter, &TrembitAppDelegate::filterControl, 0},
-    {"updateFrequency", &TrembitAppDelegate::settingsUpdateFrequency, &TrembitAppDelegate::updateFrequencyControl, 1},
+    {"updateFrequency", &TrembitAppDelegate::settingsUpdateFrequency,
+     &TrembitAppDelegate::updateFrequencyControl, 1},
     {"scale", &TrembitAppDelegate::settingsScale, &TrembitAppDelegate::scaleControl, 0},
     {"axis", &TrembitAppDelegate::settingsAxis, &TrembitAppDelegate::axisControl, 1},
 };
@@ -56,13 +57,14 @@ void TrembitAppDelegate::applicationDidFinishLaunching(platform::Application&) {
     setToolBar(std::make_shared<platform::Toolbar>(kToolBarFrame));
     window_->addSubview(toolBar_);
 
-    auto runButton = std::make_shared<BarButtonItem>("Pause", BarButtonItemStyle::Bordered, [this] { toggleRun(); });
+    auto runButton =
+        std::make_shared<BarButtonItem>("Pause", BarButtonItemStyle::Bordered, [this] { toggleRun(); });
     runButton->setWidth(kRunButtonWidth);
     runButton->setIdentifier("run");
     auto flexibleSpace = std::make_shared<BarButtonItem>(platform::BarButtonSystemItem::FlexibleSpace);
     flexibleSpace->setWidth(kFlexibleSpaceWidth);
-    auto settingsButton =
-        std::make_shared<BarButtonItem>("Settings", BarButtonItemStyle::Bordered, [this] { toggleSettings(); });
+    auto settingsButton = std::make_shared<BarButtonItem>("Settings", BarButtonItemStyle::Bordered,
+                                                          [this] { toggleSettings(); });
     settingsButton->setWidth(kSettingsButtonWidth);
     settingsButton->setIdentifier("settings");
     toolBar_->setItems({runButton, flexibleSpace, settingsButton});
@@ -190,7 +192,8 @@ void TrembitAppDelegate::saveSettings() {
 }
 
 std::vector<std::string> TrembitAppDelegate::requiredOutlets() const {
-    return {"window", "settingsView", "filterControl", "updateFrequencyControl", "scaleControl", "axisControl"};
+    return {"window",       "settingsView", "filterControl", "updateFrequencyControl",
+            "scaleControl", "axisControl"};
 }
 
 bool TrembitAppDelegate::connectOutlet(std::string_view name, const std::shared_ptr<platform::View>& object) {
@@ -236,7 +239,8 @@ void TrembitAppDelegate::writeState(platform::JsonWriter& json) const {
     json.boolean("lastRunState", lastRunState);
     json.endObject();
 
-    const bool settingsShown = settingsView_ && animationView_ && settingsView_->superview() == animationView_.get();
+    const bool settingsShown =
+        settingsView_ && animationView_ && settingsView_->superview() == animationView_.get();
     json.string("page", settingsShown ? "settings" : "recorder");
 
     json.beginArray("toolbar");

@@ -24,9 +24,8 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <stdexcept>
-
 #include <pango/pangocairo.h>
+#include <stdexcept>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -88,7 +87,8 @@ private:
             throw StartError(error.what());
         }
 
-        const std::filesystem::path interfacePath = options_.interface.value_or(resourcePath("MainWindow.json"));
+        const std::filesystem::path interfacePath =
+            options_.interface.value_or(resourcePath("MainWindow.json"));
         try {
             interface_ = loadInterface(interfacePath);
         } catch (const InterfaceFileError& error) {
@@ -96,8 +96,8 @@ private:
         }
         const auto factory = delegates.find(interface_.delegateClass);
         if (factory == delegates.end()) {
-            throw StartError(interfacePath.string() + ": unknown delegate class \"" + printable(interface_.delegateClass) +
-                             "\"");
+            throw StartError(interfacePath.string() + ": unknown delegate class \"" +
+                             printable(interface_.delegateClass) + "\"");
         }
         try {
             checkRunFiles(options_, source, script, interfacePath);
@@ -107,10 +107,9 @@ private:
 
         // A window's video starts here, so SDL connects to the display once, not twice.
         try {
-            backend_ = options_.headless
-                           ? std::unique_ptr<Backend>(std::make_unique<HeadlessBackend>(
-                                 options_.scale.value_or(kDefaultHeadlessScale), options_.fast))
-                           : std::make_unique<SdlBackend>(options_.scale, options_.fullscreen);
+            backend_ = options_.headless ? std::unique_ptr<Backend>(std::make_unique<HeadlessBackend>(
+                                               options_.scale.value_or(kDefaultHeadlessScale), options_.fast))
+                                         : std::make_unique<SdlBackend>(options_.scale, options_.fullscreen);
         } catch (const std::runtime_error& error) {
             throw cannotOpenWindow(error);
         }
@@ -120,7 +119,8 @@ private:
         connectOutlets(interfacePath.string());
         application_->setWindow(interface_.window);
         application_->setDelegate(delegate_);
-        loop_ = std::make_unique<RunLoop>(*backend_, *application_, *interface_.window, *delegate_, interface_.objects);
+        loop_ = std::make_unique<RunLoop>(*backend_, *application_, *interface_.window, *delegate_,
+                                          interface_.objects);
         if (options_.script) {
             loop_->setScript(std::move(script), options_.script->string());
         }
@@ -139,7 +139,8 @@ private:
         Accelerometer& accelerometer = Accelerometer::sharedAccelerometer();
         std::string startMessage;
         try {
-            accelerometer.setSource(openSource(source, sourceSettings, accelerometer.updateInterval(), startMessage));
+            accelerometer.setSource(
+                openSource(source, sourceSettings, accelerometer.updateInterval(), startMessage));
         } catch (const SourceError& error) {
             throw StartError(error.what());
         }
@@ -157,7 +158,8 @@ private:
             rule.level = static_cast<float>(*options_.trigger);
             rule.holdSeconds = options_.hold.value_or(rule.holdSeconds);
             rule.preSeconds = options_.pre.value_or(rule.preSeconds);
-            loop_->watchEvents(rule, options_.events.value_or(EventWriter::defaultFolder()), !options_.headless);
+            loop_->watchEvents(rule, options_.events.value_or(EventWriter::defaultFolder()),
+                               !options_.headless);
         }
     }
 

@@ -10,7 +10,8 @@ namespace platform {
 class ApplicationDelegate;
 
 /// Makes application delegates by the class name the interface file gives.
-using DelegateRegistry = std::map<std::string, std::function<std::shared_ptr<ApplicationDelegate>()>, std::less<>>;
+using DelegateRegistry =
+    std::map<std::string, std::function<std::shared_ptr<ApplicationDelegate>()>, std::less<>>;
 
 /// Runs the application: reads the command line, loads the main interface file, creates the
 /// delegate and its outlets, launches it and runs the main loop until the run ends. Returns the

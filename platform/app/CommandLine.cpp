@@ -30,7 +30,8 @@ constexpr double kMostEventSeconds = 60.0;
 double parseEventSeconds(std::string_view option, std::string_view text) {
     double value = -1.0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !(value >= 0.0 && value <= kMostEventSeconds)) {
+    if (error != std::errc() || end != text.data() + text.size() ||
+        !(value >= 0.0 && value <= kMostEventSeconds)) {
         throw std::invalid_argument(std::string(option) + " takes a number of seconds from 0 to 60, not " +
                                     quoted(text));
     }
@@ -64,7 +65,8 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
     bool sourceOption = false;
     const auto refuseTwoSources = [&]() {
         if (file && sourceOption) {
-            throw std::invalid_argument("the file " + quoted(*file) + " and --source both name a source; give one");
+            throw std::invalid_argument("the file " + quoted(*file) +
+                                        " and --source both name a source; give one");
         }
     };
     bool optionsEnded = false;
@@ -125,7 +127,8 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
         } else if (arg == "--units") {
             options.units = std::string(value());
             if (options.units != "g" && options.units != "ms2") {
-                throw std::invalid_argument("--units takes g or ms2, not " + quoted(std::string_view(options.units)));
+                throw std::invalid_argument("--units takes g or ms2, not " +
+                                            quoted(std::string_view(options.units)));
             }
         } else if (arg == "--sysfs-root") {
             options.sysfsRoot = path();
@@ -177,9 +180,9 @@ Options parseCommandLine(const std::vector<std::string_view>& arguments) {
     if (options.fast && !options.headless) {
         throw std::invalid_argument("--fast needs --headless: a window runs in real time");
     }
-    for (const auto& [given, name] : {std::pair{options.hold.has_value(), "--hold"},
-                                      std::pair{options.pre.has_value(), "--pre"},
-                                      std::pair{options.events.has_value(), "--events"}}) {
+    for (const auto& [given, name] :
+         {std::pair{options.hold.has_value(), "--hold"}, std::pair{options.pre.has_value(), "--pre"},
+          std::pair{options.events.has_value(), "--events"}}) {
         if (given && !options.trigger) {
             throw std::invalid_argument(std::string(name) + " needs --trigger");
         }

@@ -57,7 +57,7 @@ void EventCapture::forgetBefore(double time) {
 }
 
 void EventCapture::start(const DeliveredSample& delivered, bool withPre) {
-    open_.emplace();
+    open_ = Open{};
     Event& event = open_->event;
     event.start = delivered.time;
     open_->lastOver = delivered.time;

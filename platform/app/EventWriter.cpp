@@ -39,7 +39,8 @@ std::string number(const char* format, double value) {
 // The log's last column: how the event came to begin and end, when not simply.
 std::string note(const Event& event) {
     // In the order of Event::Ending.
-    static constexpr const char* kEndings[] = {"", "ended by a pause", "cut at ten minutes", "open when the run ended"};
+    static constexpr const char* kEndings[] = {"", "ended by a pause", "cut at ten minutes",
+                                               "open when the run ended"};
     const std::string ending = kEndings[static_cast<int>(event.ending)];
     if (!event.continues) {
         return ending;

@@ -6,9 +6,8 @@
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Window.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 namespace platform {
 
@@ -105,7 +104,8 @@ private:
         return Rect(f[0], f[1], f[2], f[3]);
     }
 
-    std::shared_ptr<View> view(const json& object, const std::string& where, int depth, Interface& interface) {
+    std::shared_ptr<View> view(const json& object, const std::string& where, int depth,
+                               Interface& interface) {
         if (depth > kMaxDepth) {
             fail(where, "views are nested too deeply");
         }
@@ -146,8 +146,8 @@ private:
                 fail(join(where, "subviews"), "expected a list of views");
             }
             for (std::size_t i = 0; i < it->size(); ++i) {
-                made->addSubview(view((*it)[i], join(where, "subviews[" + std::to_string(i) + "]"), depth + 1,
-                                      interface));
+                made->addSubview(
+                    view((*it)[i], join(where, "subviews[" + std::to_string(i) + "]"), depth + 1, interface));
             }
         }
         return made;

@@ -9,7 +9,9 @@ namespace platform {
 
 namespace {
 
-Point centre(Rect r) { return {r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2}; }
+Point centre(Rect r) {
+    return {r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2};
+}
 
 Toolbar* findToolbar(View& view) {
     if (auto* toolbar = dynamic_cast<Toolbar*>(&view)) {
@@ -46,14 +48,16 @@ bool isInTree(const View& view, const View& root) {
 } // namespace
 
 std::optional<std::string> Pointer::tapButton(std::string_view identifier) {
-    if (tapItem(window_, router_, [&](const BarButtonItem& item) { return item.identifier() == identifier; })) {
+    if (tapItem(window_, router_,
+                [&](const BarButtonItem& item) { return item.identifier() == identifier; })) {
         return std::nullopt;
     }
     return "there is no such toolbar button";
 }
 
 void Pointer::tapDoneButton() {
-    tapItem(window_, router_, [](const BarButtonItem& item) { return item.style() == BarButtonItemStyle::Done; });
+    tapItem(window_, router_,
+            [](const BarButtonItem& item) { return item.style() == BarButtonItemStyle::Done; });
 }
 
 std::optional<std::string> Pointer::select(const std::string& name, int index) {
@@ -66,11 +70,14 @@ std::optional<std::string> Pointer::select(const std::string& name, int index) {
     if (index < 0 || index >= static_cast<int>(control->numberOfSegments())) {
         return "the " + name + " control has no segment " + std::to_string(index);
     }
-    router_.click(convertPoint(centre(control->frameForSegment(static_cast<std::size_t>(index))), *control, nullptr));
+    router_.click(
+        convertPoint(centre(control->frameForSegment(static_cast<std::size_t>(index))), *control, nullptr));
     return std::nullopt;
 }
 
-void Pointer::click(Point point) { router_.click(point); }
+void Pointer::click(Point point) {
+    router_.click(point);
+}
 
 bool Pointer::pressKey(InputEvent::Key key) {
     switch (key) {

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <string_view>
-
 #include <langinfo.h>
+#include <string_view>
 
 namespace platform {
 
@@ -42,7 +41,8 @@ std::string Readings::title(double now) {
     char root[32];
     std::snprintf(root, sizeof root, "%.2f", rms);
     return std::string("Trembit ") + dash_ + " " + substitute(translate("%s/s"), rate) + " " + dash_ + " " +
-           substitute(translate("peak %s"), largest) + " " + dash_ + " " + substitute(translate("rms %s"), root);
+           substitute(translate("peak %s"), largest) + " " + dash_ + " " +
+           substitute(translate("rms %s"), root);
 }
 
 std::string Readings::title(double now, std::uint64_t events, bool notSaved) {

@@ -7,9 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
-
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,7 +41,8 @@ RecordFile::RecordFile(std::filesystem::path path, Flushing flushing)
     : path_(std::move(path)), flushing_(flushing),
       fd_(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
     if (fd_.get() < 0) {
-        throw std::runtime_error("cannot write the record file " + path_.string() + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot write the record file " + path_.string() + ": " +
+                                 std::strerror(errno));
     }
     buffer_.reserve(kBufferBytes + kLongestRow);
     buffer_ = kRecordHeader;
@@ -68,7 +68,8 @@ void RecordFile::checkWritable(const std::filesystem::path& path) {
         }
     }
     if (error != 0) {
-        throw std::runtime_error("cannot write the record file " + path.string() + ": " + std::strerror(error));
+        throw std::runtime_error("cannot write the record file " + path.string() + ": " +
+                                 std::strerror(error));
     }
 }
 
@@ -114,7 +115,8 @@ void RecordFile::flush() {
         if (n <= 0) {
             const int error = n < 0 ? errno : ENOSPC;
             // Whole rows only: whatever of a row reached the file goes again.
-            const std::size_t lastBreak = buffer_.find_last_of('\n', done == 0 ? std::string::npos : done - 1);
+            const std::size_t lastBreak =
+                buffer_.find_last_of('\n', done == 0 ? std::string::npos : done - 1);
             const std::size_t whole = done == 0 || lastBreak == std::string::npos ? 0 : lastBreak + 1;
             written_ += whole;
             if (whole != done) {

@@ -39,7 +39,8 @@ RunLoop::RunLoop(Backend& backend, Application& application, Window& window, App
         if (std::optional<std::string> notice = pictures_.notice(now)) {
             return *notice;
         }
-        return events_ ? readings_.title(now, events_->count(), eventWriter_->failing()) : readings_.title(now);
+        return events_ ? readings_.title(now, events_->count(), eventWriter_->failing())
+                       : readings_.title(now);
     });
 }
 
@@ -61,7 +62,8 @@ void RunLoop::setScript(std::vector<ScriptStep> steps, std::string name) {
 }
 
 void RunLoop::record(const std::filesystem::path& path) {
-    record_.emplace(path, backend_.realTime() ? RecordFile::Flushing::EveryRow : RecordFile::Flushing::WhenFull);
+    record_.emplace(path,
+                    backend_.realTime() ? RecordFile::Flushing::EveryRow : RecordFile::Flushing::WhenFull);
     accelerometer_.addListener(*record_);
 }
 
@@ -71,7 +73,9 @@ void RunLoop::watchEvents(const EventRule& rule, const std::filesystem::path& fo
     accelerometer_.addListener(*events_);
 }
 
-double RunLoop::now() const { return backend_.clock().now(); }
+double RunLoop::now() const {
+    return backend_.clock().now();
+}
 
 void RunLoop::sampleDelivered(const DeliveredSample& delivered) {
     lastDelivery_ = delivered.time;
@@ -88,7 +92,8 @@ void RunLoop::run(std::optional<double> duration) {
 
     while (!quit_ && !stop::requested()) {
         const int awaited = accelerometer_.awaitedFd(now());
-        const std::vector<InputEvent> events = backend_.wait(awaited >= 0 ? kForever : nextEventTime(), awaited);
+        const std::vector<InputEvent> events =
+            backend_.wait(awaited >= 0 ? kForever : nextEventTime(), awaited);
         if (stop::requested() || now() >= endTime_) {
             break;
         }
@@ -182,7 +187,8 @@ void RunLoop::sayRefusals(bool atEnd) {
         return;
     }
     // While paced, at most once a minute of real time; a fast run says them once, at its end.
-    const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - refusalsSaidAt_).count();
+    const double real =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - refusalsSaidAt_).count();
     if (atEnd || (backend_.realTime() && real >= kRefusalReportInterval)) {
         if (const std::optional<std::string> message = accelerometer_.refusalMessage()) {
             std::fprintf(stderr, "%s\n", message->c_str());
@@ -282,8 +288,8 @@ int RunLoop::finish(const std::optional<std::filesystem::path>& screenshot,
         written = eventWriter_->finish() && written;
     }
     written = (!script_ || script_->succeeded()) && written;
-    for (const auto& [path, write] : {std::pair{screenshot, &RunLoop::writeScreenshot},
-                                      std::pair{dumpState, &RunLoop::writeState}}) {
+    for (const auto& [path, write] :
+         {std::pair{screenshot, &RunLoop::writeScreenshot}, std::pair{dumpState, &RunLoop::writeState}}) {
         if (path) {
             if (const std::optional<std::string> problem = (this->*write)(*path)) {
                 std::fprintf(stderr, "trembit: %s\n", problem->c_str());

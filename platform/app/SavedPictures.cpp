@@ -3,9 +3,8 @@
 #include "platform/gfx/Translation.h"
 #include "platform/services/OutputFile.h"
 
-#include <glib.h>
-
 #include <cstdio>
+#include <glib.h>
 #include <stdexcept>
 #include <system_error>
 
@@ -36,8 +35,8 @@ std::string SavedPictures::stem(std::time_t when) {
 }
 
 std::optional<std::filesystem::path> SavedPictures::save(const std::function<std::string()>& encode,
-                                                          const std::filesystem::path& folder, std::time_t when,
-                                                          double now) {
+                                                         const std::filesystem::path& folder,
+                                                         std::time_t when, double now) {
     const std::string name = stem(when);
     noticeUntil_ = now + kNoticeSeconds;
     try {

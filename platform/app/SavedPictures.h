@@ -26,7 +26,8 @@ public:
     /// Says the file made, or the file and the reason it could not be, on standard error, and
     /// keeps the title's notice from `now`. Returns the file made, or nothing after a failure.
     std::optional<std::filesystem::path> save(const std::function<std::string()>& encode,
-                                              const std::filesystem::path& folder, std::time_t when, double now);
+                                              const std::filesystem::path& folder, std::time_t when,
+                                              double now);
 
     /// What the title shows at `now` instead of its readings, in the user's language: "Saved
     /// <file name>" or "Could not save <file name>", for kNoticeSeconds after a save; else nothing.

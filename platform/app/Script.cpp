@@ -83,7 +83,8 @@ std::vector<ScriptStep> parseScript(std::string_view text, const std::string& na
             expectArguments(2, "select filter|updateFrequency|scale|axis INDEX");
             step.verb = ScriptStep::Verb::Select;
             if (w[1] != "filter" && w[1] != "updateFrequency" && w[1] != "scale" && w[1] != "axis") {
-                throw fail("select takes filter, updateFrequency, scale or axis, not '" + printable(w[1]) + "'");
+                throw fail("select takes filter, updateFrequency, scale or axis, not '" + printable(w[1]) +
+                           "'");
             }
             step.control = std::string(w[1]);
             if (!parseNumber(w[2], step.index)) {
@@ -116,8 +117,9 @@ std::vector<ScriptStep> loadScript(const std::filesystem::path& path) {
     try {
         text = readInputFile(path, kMaxScriptBytes);
     } catch (const InputFileError& error) {
-        throw std::invalid_argument(error.tooLarge() ? "script " + path.string() + " is " + error.reason()
-                                                     : "cannot read script " + path.string() + ": " + error.reason());
+        throw std::invalid_argument(error.tooLarge()
+                                        ? "script " + path.string() + " is " + error.reason()
+                                        : "cannot read script " + path.string() + ": " + error.reason());
     }
     return parseScript(text, path.string());
 }

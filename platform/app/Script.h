@@ -12,11 +12,11 @@ namespace platform {
 struct ScriptStep {
     enum class Verb { Wait, TapRun, TapSettings, Select, Click, Screenshot, DumpState, Quit };
     Verb verb = Verb::Quit;
-    int line = 0;          // 1-based line in the script, for messages
-    double seconds = 0.0;  // Wait
-    std::string control;   // Select: filter, updateFrequency, scale or axis
-    int index = 0;         // Select
-    float x = 0.0f;        // Click, in window points
+    int line = 0;         // 1-based line in the script, for messages
+    double seconds = 0.0; // Wait
+    std::string control;  // Select: filter, updateFrequency, scale or axis
+    int index = 0;        // Select
+    float x = 0.0f;       // Click, in window points
     float y = 0.0f;
     std::filesystem::path file; // Screenshot, DumpState
 };

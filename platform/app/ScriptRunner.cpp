@@ -7,7 +7,8 @@
 
 namespace platform {
 
-ScriptRunner::ScriptRunner(std::vector<ScriptStep> steps, std::string name, Pointer& pointer, RunOutputs& outputs)
+ScriptRunner::ScriptRunner(std::vector<ScriptStep> steps, std::string name, Pointer& pointer,
+                           RunOutputs& outputs)
     : steps_(std::move(steps)), name_(std::move(name)), pointer_(pointer), outputs_(outputs) {}
 
 std::optional<double> ScriptRunner::nextTime(double now) const {
@@ -39,7 +40,8 @@ bool ScriptRunner::perform(const ScriptStep& step) {
         break;
     case ScriptStep::Verb::TapRun:
     case ScriptStep::Verb::TapSettings:
-        if (const auto problem = pointer_.tapButton(step.verb == ScriptStep::Verb::TapRun ? "run" : "settings")) {
+        if (const auto problem =
+                pointer_.tapButton(step.verb == ScriptStep::Verb::TapRun ? "run" : "settings")) {
             say(*problem);
         }
         break;
@@ -54,7 +56,8 @@ bool ScriptRunner::perform(const ScriptStep& step) {
     case ScriptStep::Verb::Screenshot:
     case ScriptStep::Verb::DumpState: {
         const bool picture = step.verb == ScriptStep::Verb::Screenshot;
-        if (const auto problem = picture ? outputs_.writeScreenshot(step.file) : outputs_.writeState(step.file)) {
+        if (const auto problem =
+                picture ? outputs_.writeScreenshot(step.file) : outputs_.writeState(step.file)) {
             say(*problem);
             succeeded_ = false;
         }

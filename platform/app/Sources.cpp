@@ -2,8 +2,8 @@
 
 #include "platform/backend/ControllerSource.h"
 #include "platform/services/FileSource.h"
-#include "platform/services/Printable.h"
 #include "platform/services/IioSource.h"
+#include "platform/services/Printable.h"
 #include "platform/services/SimulatedSource.h"
 #include "platform/services/StdinSource.h"
 
@@ -112,7 +112,8 @@ SourceSpec resolveSource(const SourceSpec& choice, const SourceSettings& setting
         });
         if (!found) {
             throw SourceError(choice.argument.empty()
-                                  ? "no IIO accelerometer under " + (settings.sysfsRoot / "bus/iio/devices").string()
+                                  ? "no IIO accelerometer under " +
+                                        (settings.sysfsRoot / "bus/iio/devices").string()
                                   : "no IIO accelerometer named '" + choice.argument + "' under " +
                                         (settings.sysfsRoot / "bus/iio/devices").string());
         }
@@ -138,10 +139,12 @@ std::unique_ptr<SampleSource> openSource(const SourceSpec& choice, const SourceS
             return std::make_unique<FileSource>(choice.argument, settings.units);
         case SourceSpec::Kind::Stdin:
             startMessage = "trembit: source: stdin";
-            return std::make_unique<StdinSource>(STDIN_FILENO, settings.units, settings.lossless, updateInterval);
+            return std::make_unique<StdinSource>(STDIN_FILENO, settings.units, settings.lossless,
+                                                 updateInterval);
         case SourceSpec::Kind::Iio: {
             auto opened = std::make_unique<IioSource>(
-                settings.sysfsRoot, choice.argument.empty() ? std::nullopt : std::optional<std::string>(choice.argument),
+                settings.sysfsRoot,
+                choice.argument.empty() ? std::nullopt : std::optional<std::string>(choice.argument),
                 1.0 / updateInterval);
             startMessage = opened->startMessage();
             return opened;

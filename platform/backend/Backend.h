@@ -4,7 +4,6 @@
 #include "platform/services/Clock.h"
 
 #include <cairo.h>
-
 #include <functional>
 #include <limits>
 #include <string>

@@ -2,11 +2,10 @@
 
 #include "platform/services/StopRequest.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <poll.h>
 
 namespace platform {
 
@@ -29,7 +28,8 @@ bool readable(int descriptor) {
 } // namespace
 
 SdlBackend::SdlBackend(std::optional<int> scale, bool fullscreen)
-    : scale_(scale.value_or(fullscreen ? kFullscreenScale : SdlWindow::defaultScale())), fullscreen_(fullscreen) {}
+    : scale_(scale.value_or(fullscreen ? kFullscreenScale : SdlWindow::defaultScale())),
+      fullscreen_(fullscreen) {}
 
 void SdlBackend::open() {
     window_ = std::make_unique<SdlWindow>("Trembit", scale_, fullscreen_);

@@ -34,7 +34,9 @@ public:
 
     cairo_surface_t* frameSurface() override;
     void present() override;
-    void setTitleSource(std::function<std::string(double)> source) override { titleSource_ = std::move(source); }
+    void setTitleSource(std::function<std::string(double)> source) override {
+        titleSource_ = std::move(source);
+    }
 
 private:
     double realSeconds() const;

@@ -5,12 +5,9 @@
 #include "platform/gfx/Resources.h"
 
 #include <SDL.h>
-#include <cairo.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
+#include <cairo.h>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,9 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace platform {
 
@@ -54,9 +53,13 @@ int largestScaleFitting(int usablePixels, float pointsAlongAxis) {
     return kMinScale;
 }
 
-bool noCommandModifiers(Uint16 mod) { return (mod & (KMOD_CTRL | KMOD_ALT | KMOD_GUI)) == 0; }
+bool noCommandModifiers(Uint16 mod) {
+    return (mod & (KMOD_CTRL | KMOD_ALT | KMOD_GUI)) == 0;
+}
 
-bool onlyCtrl(Uint16 mod) { return (mod & KMOD_CTRL) != 0 && (mod & (KMOD_ALT | KMOD_GUI)) == 0; }
+bool onlyCtrl(Uint16 mod) {
+    return (mod & KMOD_CTRL) != 0 && (mod & (KMOD_ALT | KMOD_GUI)) == 0;
+}
 
 /// The key event the main loop cares about, if any.
 bool translateKey(const SDL_KeyboardEvent& key, InputEvent& event) {
@@ -67,12 +70,14 @@ bool translateKey(const SDL_KeyboardEvent& key, InputEvent& event) {
     // Letters go by the key's meaning in the user's layout, so Ctrl+Q is where the Q is printed.
     switch (key.keysym.sym) {
     case SDLK_SPACE:
-        if (!noCommandModifiers(mod)) return false;
+        if (!noCommandModifiers(mod))
+            return false;
         event = {InputEvent::Kind::Key, {}, InputEvent::Key::Space};
         return true;
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
-        if (!noCommandModifiers(mod)) return false;
+        if (!noCommandModifiers(mod))
+            return false;
         event = {InputEvent::Kind::Key, {}, InputEvent::Key::Return};
         return true;
     case SDLK_s:
@@ -80,11 +85,13 @@ bool translateKey(const SDL_KeyboardEvent& key, InputEvent& event) {
             event = {InputEvent::Kind::Key, {}, InputEvent::Key::CtrlS};
             return true;
         }
-        if (!noCommandModifiers(mod)) return false;
+        if (!noCommandModifiers(mod))
+            return false;
         event = {InputEvent::Kind::Key, {}, InputEvent::Key::S};
         return true;
     case SDLK_q:
-        if (!onlyCtrl(mod)) return false;
+        if (!onlyCtrl(mod))
+            return false;
         event = {InputEvent::Kind::Quit, {}, InputEvent::Key::CtrlQ};
         return true;
     default:
@@ -95,7 +102,8 @@ bool translateKey(const SDL_KeyboardEvent& key, InputEvent& event) {
 void appendOnce(std::vector<InputEvent>& out, InputEvent event) {
     // One Expose or one Quit per batch is all the loop needs; SDL often sends a window event and
     // SDL_QUIT for one close, or several exposes for one uncovering.
-    const bool seen = std::any_of(out.begin(), out.end(), [&](const InputEvent& e) { return e.kind == event.kind; });
+    const bool seen =
+        std::any_of(out.begin(), out.end(), [&](const InputEvent& e) { return e.kind == event.kind; });
     if (!seen) {
         out.push_back(event);
     }
@@ -106,7 +114,8 @@ bool insidePicture(Point p) {
 }
 
 Point clampToPicture(Point p) {
-    return {std::clamp(p.x, 0.0f, SdlWindow::kPointSize.width), std::clamp(p.y, 0.0f, SdlWindow::kPointSize.height)};
+    return {std::clamp(p.x, 0.0f, SdlWindow::kPointSize.width),
+            std::clamp(p.y, 0.0f, SdlWindow::kPointSize.height)};
 }
 
 // The size of the icon the window carries for window managers and task bars that show one; they
@@ -137,7 +146,8 @@ void setWindowIcon(SDL_Window* window) {
         return;
     }
     for (int y = 0; y < height; ++y) {
-        const auto* from = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        const auto* from =
+            reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
         auto* to = reinterpret_cast<std::uint32_t*>(static_cast<unsigned char*>(icon->pixels) +
                                                     static_cast<std::ptrdiff_t>(y) * icon->pitch);
         for (int x = 0; x < width; ++x) {
@@ -166,11 +176,13 @@ void stopVideo() {
 // for any other driver, or one named in SDL_VIDEODRIVER (tests ask for the offscreen one).
 const char* unseenDriverNobodyAskedFor() {
     const char* current = SDL_GetCurrentVideoDriver();
-    if (current == nullptr || (SDL_strcasecmp(current, "offscreen") != 0 && SDL_strcasecmp(current, "dummy") != 0)) {
+    if (current == nullptr ||
+        (SDL_strcasecmp(current, "offscreen") != 0 && SDL_strcasecmp(current, "dummy") != 0)) {
         return nullptr;
     }
     // The hint, or the environment variable of the same name: a comma-separated list of drivers.
-    const std::string_view asked = SDL_GetHint(SDL_HINT_VIDEODRIVER) != nullptr ? SDL_GetHint(SDL_HINT_VIDEODRIVER) : "";
+    const std::string_view asked =
+        SDL_GetHint(SDL_HINT_VIDEODRIVER) != nullptr ? SDL_GetHint(SDL_HINT_VIDEODRIVER) : "";
     std::size_t start = 0;
     while (start <= asked.size()) {
         const std::size_t end = std::min(asked.find(',', start), asked.size());
@@ -185,10 +197,18 @@ const char* unseenDriverNobodyAskedFor() {
 
 } // namespace
 
-void SdlDeleter::operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
-void SdlDeleter::operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
-void SdlDeleter::operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
-void SdlDeleter::operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+void SdlDeleter::operator()(SDL_Window* window) const {
+    SDL_DestroyWindow(window);
+}
+void SdlDeleter::operator()(SDL_Renderer* renderer) const {
+    SDL_DestroyRenderer(renderer);
+}
+void SdlDeleter::operator()(SDL_Texture* texture) const {
+    SDL_DestroyTexture(texture);
+}
+void SdlDeleter::operator()(SDL_Surface* surface) const {
+    SDL_FreeSurface(surface);
+}
 
 void SdlWindow::prepareEnvironment() {
     // On a Wayland desktop the window is a Wayland client, not an X one through XWayland, which
@@ -222,7 +242,9 @@ SdlVideoGuard::SdlVideoGuard() {
     }
 }
 
-SdlVideoGuard::~SdlVideoGuard() { stopVideo(); }
+SdlVideoGuard::~SdlVideoGuard() {
+    stopVideo();
+}
 
 // Runs ahead of the video guard member: a bad scale is refused before SDL starts (and so even
 // with no display), and hints are read when video starts or the window is made.
@@ -251,8 +273,10 @@ SdlWindow::SdlWindow(const std::string& title, int scale, bool fullscreen)
     const int height = static_cast<int>(kPointSize.height) * scale;
     pictureWidth_ = width;
     pictureHeight_ = height;
-    const Uint32 flags = SDL_WINDOW_SHOWN | (fullscreen ? static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP) : 0u);
-    window_.reset(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, flags));
+    const Uint32 flags =
+        SDL_WINDOW_SHOWN | (fullscreen ? static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP) : 0u);
+    window_.reset(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
+                                   height, flags));
     if (!window_) {
         throwSdlError("Cannot open the window");
     }
@@ -281,16 +305,19 @@ SdlWindow::~SdlWindow() = default;
 
 void SdlWindow::coverScreen() {
     SDL_Rect screen{};
-    if (fullscreen_ && SDL_GetDisplayBounds(std::max(SDL_GetWindowDisplayIndex(window_.get()), 0), &screen) == 0) {
+    if (fullscreen_ &&
+        SDL_GetDisplayBounds(std::max(SDL_GetWindowDisplayIndex(window_.get()), 0), &screen) == 0) {
         x11CoverWithoutWindowManager(window_.get(), screen.x, screen.y, screen.w, screen.h);
     }
 }
 
 void SdlWindow::makeRenderer() {
-    renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
+    renderer_.reset(
+        SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC));
     if (!renderer_) {
         // No GPU (a bare X server, a virtual machine): SDL's own renderer draws into the window.
-        renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_PRESENTVSYNC));
+        renderer_.reset(
+            SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_PRESENTVSYNC));
     }
     if (!renderer_) {
         renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
@@ -363,7 +390,9 @@ std::string SdlWindow::videoDriver() {
     return name != nullptr ? name : "none";
 }
 
-void SdlWindow::setTitle(const std::string& title) { SDL_SetWindowTitle(window_.get(), title.c_str()); }
+void SdlWindow::setTitle(const std::string& title) {
+    SDL_SetWindowTitle(window_.get(), title.c_str());
+}
 
 void SdlWindow::present(cairo_surface_t* picture) {
     if (picture == nullptr || cairo_surface_get_type(picture) != CAIRO_SURFACE_TYPE_IMAGE) {
@@ -425,7 +454,8 @@ cairo_surface_t* SdlWindow::frameSurface() {
         return nullptr;
     }
     CairoSurfacePtr frame(cairo_image_surface_create_for_data(static_cast<unsigned char*>(target->pixels),
-                                                              CAIRO_FORMAT_ARGB32, target->w, target->h, target->pitch));
+                                                              CAIRO_FORMAT_ARGB32, target->w, target->h,
+                                                              target->pitch));
     if (cairo_surface_status(frame.get()) != CAIRO_STATUS_SUCCESS) {
         return nullptr; // a row length Cairo cannot use; the picture is copied instead
     }
@@ -465,8 +495,8 @@ void SdlWindow::presentToWindowSurface(const unsigned char* data, int width, int
     } else {
         // Another size or layout (a window manager that resized the window, a picture of another
         // scale): letterboxed and scaled by SDL, which converts the pixels as it goes.
-        SdlSurfacePtr source(SDL_CreateRGBSurfaceWithFormatFrom(const_cast<unsigned char*>(data), width, height, 32,
-                                                                stride, SDL_PIXELFORMAT_ARGB8888));
+        SdlSurfacePtr source(SDL_CreateRGBSurfaceWithFormatFrom(
+            const_cast<unsigned char*>(data), width, height, 32, stride, SDL_PIXELFORMAT_ARGB8888));
         if (!source) {
             throwSdlError("Cannot wrap the picture");
         }
@@ -488,7 +518,8 @@ void SdlWindow::presentWithRenderer(const unsigned char* data, int width, int he
     if (!texture_ || width != textureWidth_ || height != textureHeight_) {
         texture_.reset();
         // Cairo's ARGB32 is a native-endian 32-bit word with alpha on top, which is SDL's ARGB8888.
-        texture_.reset(SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height));
+        texture_.reset(SDL_CreateTexture(renderer_.get(), SDL_PIXELFORMAT_ARGB8888,
+                                         SDL_TEXTUREACCESS_STREAMING, width, height));
         if (!texture_) {
             throwSdlError("Cannot make the window's texture");
         }
@@ -566,9 +597,9 @@ std::vector<InputEvent> SdlWindow::waitEvents(double timeoutSeconds, std::span<c
             if (anyReady(descriptors, x11Fd_, remaining)) {
                 return out;
             }
-        } else if (SDL_WaitEventTimeout(&event, descriptors.empty()
-                                                    ? remaining
-                                                    : std::min(remaining, kDescriptorLookMilliseconds)) == 1) {
+        } else if (SDL_WaitEventTimeout(
+                       &event, descriptors.empty() ? remaining
+                                                   : std::min(remaining, kDescriptorLookMilliseconds)) == 1) {
             translate(event, out);
         }
     }
@@ -658,23 +689,26 @@ void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out) 
     case SDL_MOUSEBUTTONDOWN:
         if (event.button.which != SDL_TOUCH_MOUSEID && event.button.button == SDL_BUTTON_LEFT &&
             pressSource_ == PressSource::None) {
-            press(outputPixelForWindowCoordinates(static_cast<float>(event.button.x), static_cast<float>(event.button.y)),
+            press(outputPixelForWindowCoordinates(static_cast<float>(event.button.x),
+                                                  static_cast<float>(event.button.y)),
                   out, PressSource::Mouse);
         }
         return;
     case SDL_MOUSEMOTION:
         if (event.motion.which != SDL_TOUCH_MOUSEID && pressSource_ == PressSource::Mouse) {
             followPress(InputEvent::Kind::Move,
-                     outputPixelForWindowCoordinates(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y)),
-                     out);
+                        outputPixelForWindowCoordinates(static_cast<float>(event.motion.x),
+                                                        static_cast<float>(event.motion.y)),
+                        out);
         }
         return;
     case SDL_MOUSEBUTTONUP:
         if (event.button.which != SDL_TOUCH_MOUSEID && event.button.button == SDL_BUTTON_LEFT &&
             pressSource_ == PressSource::Mouse) {
             followPress(InputEvent::Kind::Release,
-                     outputPixelForWindowCoordinates(static_cast<float>(event.button.x), static_cast<float>(event.button.y)),
-                     out);
+                        outputPixelForWindowCoordinates(static_cast<float>(event.button.x),
+                                                        static_cast<float>(event.button.y)),
+                        out);
         }
         return;
 
@@ -690,7 +724,8 @@ void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out) 
         int outputWidth = 0;
         int outputHeight = 0;
         outputSize(outputWidth, outputHeight);
-        const Point pixel{finger.x * static_cast<float>(outputWidth), finger.y * static_cast<float>(outputHeight)};
+        const Point pixel{finger.x * static_cast<float>(outputWidth),
+                          finger.y * static_cast<float>(outputHeight)};
         if (event.type == SDL_FINGERDOWN) {
             if (pressSource_ == PressSource::None) {
                 pressTouchId_ = finger.touchId;
@@ -699,10 +734,12 @@ void SdlWindow::translate(const SDL_Event& event, std::vector<InputEvent>& out) 
             }
             return;
         }
-        if (pressSource_ != PressSource::Finger || finger.touchId != pressTouchId_ || finger.fingerId != pressFingerId_) {
+        if (pressSource_ != PressSource::Finger || finger.touchId != pressTouchId_ ||
+            finger.fingerId != pressFingerId_) {
             return;
         }
-        followPress(event.type == SDL_FINGERUP ? InputEvent::Kind::Release : InputEvent::Kind::Move, pixel, out);
+        followPress(event.type == SDL_FINGERUP ? InputEvent::Kind::Release : InputEvent::Kind::Move, pixel,
+                    out);
         return;
     }
 

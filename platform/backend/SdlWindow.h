@@ -103,7 +103,9 @@ public:
     /// The name of the video driver SDL shows the window through: "x11", "wayland", "kmsdrm", ...
     static std::string videoDriver();
 
-    Presentation presentation() const { return renderer_ ? Presentation::Renderer : Presentation::WindowSurface; }
+    Presentation presentation() const {
+        return renderer_ ? Presentation::Renderer : Presentation::WindowSurface;
+    }
 
     /// The SDL window, for code that speaks SDL (a test reading back what was presented); the
     /// SdlWindow keeps it.
@@ -159,20 +161,20 @@ private:
     SdlWindowPtr window_;
     SdlRendererPtr renderer_; ///< Null when pictures go to the window surface.
     SdlTexturePtr texture_;
-    int pictureWidth_ = 0;  ///< Pixels of a picture at the window's scale.
+    int pictureWidth_ = 0; ///< Pixels of a picture at the window's scale.
     int pictureHeight_ = 0;
     /// The window's pixels wrapped for Cairo, and the SDL surface and pixels it wraps.
     CairoSurfacePtr frame_;
     const SDL_Surface* frameSource_ = nullptr;
     const void* framePixels_ = nullptr;
-    int textureWidth_ = 0;  ///< Pixels of the current texture, to notice a new picture size.
+    int textureWidth_ = 0; ///< Pixels of the current texture, to notice a new picture size.
     int textureHeight_ = 0;
 
-    int x11Fd_ = -1;  ///< The X display connection, owned by SDL; -1 on other drivers.
+    int x11Fd_ = -1; ///< The X display connection, owned by SDL; -1 on other drivers.
     bool fullscreen_ = false;
 
     PressSource pressSource_ = PressSource::None;
-    std::int64_t pressTouchId_ = 0;  ///< Touch device and finger holding the press, for fingers.
+    std::int64_t pressTouchId_ = 0; ///< Touch device and finger holding the press, for fingers.
     std::int64_t pressFingerId_ = 0;
 };
 

@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <dlfcn.h>
-
 #include <string>
 
 namespace platform {
@@ -11,8 +10,7 @@ namespace platform {
 namespace {
 
 // An Xlib function by name, from the Xlib SDL has loaded; null where there is none.
-template <typename Function>
-Function* xlib(const char* name) {
+template <typename Function> Function* xlib(const char* name) {
     return reinterpret_cast<Function*>(dlsym(RTLD_DEFAULT, name));
 }
 
@@ -56,7 +54,8 @@ void x11CoverWithoutWindowManager(SDL_Window* window, int x, int y, int width, i
     if (selectionOwner(display, internAtom(display, manager.c_str(), False)) != None) {
         return;
     }
-    moveResize(display, info.info.x11.window, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    moveResize(display, info.info.x11.window, x, y, static_cast<unsigned>(width),
+               static_cast<unsigned>(height));
     raise(display, info.info.x11.window);
     flush(display);
 #else

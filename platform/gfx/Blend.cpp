@@ -40,7 +40,8 @@ inline std::uint32_t over(std::uint32_t source, std::uint32_t destination) {
     return source + scalePixel(destination, kFull - (source >> 24));
 }
 
-TREMBIT_WIDE_VECTORS void paintRun(std::uint32_t* row, const std::uint8_t* mask, int count, std::uint32_t color) {
+TREMBIT_WIDE_VECTORS void paintRun(std::uint32_t* row, const std::uint8_t* mask, int count,
+                                   std::uint32_t color) {
     for (int i = 0; i < count; ++i) {
         row[i] = over(scalePixel(color, mask[i]), row[i]);
     }
@@ -87,12 +88,15 @@ void paintRow(std::uint32_t* row, const std::uint8_t* mask, int count, std::uint
 }
 
 // A colour channel as Cairo hands it to its compositor: through 16 bits, then the top 8.
-std::uint32_t channel(double value) { return static_cast<std::uint32_t>(value * 65535.0 + 0.5) >> 8; }
+std::uint32_t channel(double value) {
+    return static_cast<std::uint32_t>(value * 65535.0 + 0.5) >> 8;
+}
 
 std::uint32_t premultiplied(Color color) {
     const double alpha = std::clamp(color.alpha, 0.0, 1.0);
     return channel(alpha) << 24 | channel(std::clamp(color.red, 0.0, 1.0) * alpha) << 16 |
-           channel(std::clamp(color.green, 0.0, 1.0) * alpha) << 8 | channel(std::clamp(color.blue, 0.0, 1.0) * alpha);
+           channel(std::clamp(color.green, 0.0, 1.0) * alpha) << 8 |
+           channel(std::clamp(color.blue, 0.0, 1.0) * alpha);
 }
 
 // `area` cut to the w x h pixels from (0, 0); false when nothing is left.
@@ -132,7 +136,8 @@ inline std::uint32_t mixPair(std::uint32_t a, std::uint32_t b, std::uint32_t w) 
 }
 
 inline std::uint32_t mix(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
-    return mixPair(a & kRedBlue, b & kRedBlue, w) | (mixPair((a >> 8) & kRedBlue, (b >> 8) & kRedBlue, w) << 8);
+    return mixPair(a & kRedBlue, b & kRedBlue, w) |
+           (mixPair((a >> 8) & kRedBlue, (b >> 8) & kRedBlue, w) << 8);
 }
 
 // The four texels around a sample point, mixed down the columns first, then across.
@@ -395,8 +400,10 @@ void composeSplit(const ImageBits& target, const ImageBits& before, const ImageB
         if (a != 0.0) {
             const double x1 = (-0.5 - rowOffset) / a - 0.5;
             const double x2 = (0.5 - rowOffset) / a - 0.5;
-            mixFrom = static_cast<int>(std::clamp(std::floor(std::min(x1, x2)) + 1.0, double(left), double(right) + 1.0));
-            mixTo = static_cast<int>(std::clamp(std::ceil(std::max(x1, x2)) - 1.0, double(left) - 1.0, double(right)));
+            mixFrom = static_cast<int>(
+                std::clamp(std::floor(std::min(x1, x2)) + 1.0, double(left), double(right) + 1.0));
+            mixTo = static_cast<int>(
+                std::clamp(std::ceil(std::max(x1, x2)) - 1.0, double(left) - 1.0, double(right)));
         } else if (std::abs(rowOffset) < 0.5) {
             mixFrom = left;
         }

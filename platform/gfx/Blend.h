@@ -55,7 +55,8 @@ bool composeTransformed(const ImageBits& target, const ImageBits& image, bool op
 /// that is the row read, so that a picture whose rows repeat (ruled paper) is read from memory once
 /// for each distinct row. Without it the work is pixman's.
 void composeShifted(cairo_surface_t* target, cairo_surface_t* picture, int x, int y,
-                    std::span<const cairo_rectangle_int_t> areas, std::span<const std::uint32_t> rowSources = {});
+                    std::span<const cairo_rectangle_int_t> areas,
+                    std::span<const std::uint32_t> rowSources = {});
 
 /// For a picture many of whose rows repeat, the row each one repeats (its own row when none
 /// above it has the same pixels): what composeShifted() takes. Empty when the picture is small or

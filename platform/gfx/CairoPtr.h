@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cairo.h>
-
 #include <memory>
 #include <string>
 
@@ -26,7 +25,8 @@ using CairoRectangleListPtr = std::unique_ptr<cairo_rectangle_list_t, CairoDelet
 
 /// Creates an image surface of the given size in device pixels, cleared to transparent (ARGB32)
 /// or black (RGB24). Throws std::runtime_error with Cairo's message if it cannot be made.
-CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels, cairo_format_t format = CAIRO_FORMAT_ARGB32);
+CairoSurfacePtr makeImageSurface(int widthPixels, int heightPixels,
+                                 cairo_format_t format = CAIRO_FORMAT_ARGB32);
 
 /// A copy of an image surface's pixels, in the same format, with Cairo's own stride (a window's
 /// pixels may be laid out wider). The surface is borrowed. The copy goes into `reuse` when that is

@@ -17,9 +17,13 @@ void GraphicsContext::setRGBStrokeColor(double red, double green, double blue, d
     color_ = Color{red, green, blue, alpha};
 }
 
-void GraphicsContext::setLineJoin(LineJoin join) { join_ = join; }
+void GraphicsContext::setLineJoin(LineJoin join) {
+    join_ = join;
+}
 
-void GraphicsContext::setLineCap(LineCap cap) { cap_ = cap; }
+void GraphicsContext::setLineCap(LineCap cap) {
+    cap_ = cap;
+}
 
 void GraphicsContext::setLineWidth(float width) {
     if (std::isfinite(width) && width >= 0.0f) {

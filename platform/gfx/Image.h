@@ -79,8 +79,8 @@ private:
 
     Decoded decode(int widthPixels, int heightPixels, int scale) const;
 
-    std::filesystem::path path_;   ///< Empty for an image held in memory.
-    CairoSurfacePtr surface_;      ///< Null for an image read from a file.
+    std::filesystem::path path_; ///< Empty for an image held in memory.
+    CairoSurfacePtr surface_;    ///< Null for an image read from a file.
     int width_ = 0;
     int height_ = 0;
     bool opaque_ = false;

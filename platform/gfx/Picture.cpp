@@ -23,7 +23,9 @@ constexpr double kMaxShift = 1.0e6;
 
 constexpr cairo_rectangle_int_t kNothing{0, 0, 0, 0};
 
-bool isEmpty(const cairo_rectangle_int_t& r) { return r.width <= 0 || r.height <= 0; }
+bool isEmpty(const cairo_rectangle_int_t& r) {
+    return r.width <= 0 || r.height <= 0;
+}
 
 cairo_rectangle_int_t intersect(const cairo_rectangle_int_t& a, const cairo_rectangle_int_t& b) {
     const int x1 = std::max(a.x, b.x);
@@ -100,7 +102,8 @@ void addPath(cairo_t* cr, const Stroke& stroke) {
     cairo_new_path(cr);
     for (std::size_t i = 0; i < stroke.subpathStarts.size(); ++i) {
         const std::size_t begin = stroke.subpathStarts[i];
-        const std::size_t end = i + 1 < stroke.subpathStarts.size() ? stroke.subpathStarts[i + 1] : stroke.points.size();
+        const std::size_t end =
+            i + 1 < stroke.subpathStarts.size() ? stroke.subpathStarts[i + 1] : stroke.points.size();
         cairo_move_to(cr, stroke.points[begin].x, stroke.points[begin].y);
         for (std::size_t k = begin + 1; k < end; ++k) {
             cairo_line_to(cr, stroke.points[k].x, stroke.points[k].y);
@@ -109,14 +112,15 @@ void addPath(cairo_t* cr, const Stroke& stroke) {
 }
 
 cairo_line_join_t cairoJoin(LineJoin join) {
-    return join == LineJoin::Round ? CAIRO_LINE_JOIN_ROUND
+    return join == LineJoin::Round   ? CAIRO_LINE_JOIN_ROUND
            : join == LineJoin::Bevel ? CAIRO_LINE_JOIN_BEVEL
                                      : CAIRO_LINE_JOIN_MITER;
 }
 
 cairo_line_cap_t cairoCap(LineCap cap) {
-    return cap == LineCap::Round ? CAIRO_LINE_CAP_ROUND : cap == LineCap::Square ? CAIRO_LINE_CAP_SQUARE
-                                                                                  : CAIRO_LINE_CAP_BUTT;
+    return cap == LineCap::Round    ? CAIRO_LINE_CAP_ROUND
+           : cap == LineCap::Square ? CAIRO_LINE_CAP_SQUARE
+                                    : CAIRO_LINE_CAP_BUTT;
 }
 
 } // namespace
@@ -167,7 +171,9 @@ void Picture::clear() {
     width_ = height_ = scale_ = 0;
 }
 
-bool Picture::isEmpty() const { return ::platform::isEmpty(ink_); }
+bool Picture::isEmpty() const {
+    return ::platform::isEmpty(ink_);
+}
 
 cairo_surface_t* Picture::pixelsToDrawOn() {
     if (!pixels_) {
@@ -184,7 +190,8 @@ cairo_surface_t* Picture::pixelsToDrawOn() {
     drewPixels_ = true;
     if (coverage_) {
         const cairo_rectangle_int_t ink = mask_.inkBox();
-        paintThroughMask(imageBits(pixels_.get()), imageBits(mask_.surface()), 0, 0, ink, *coverage_, mask_.rowInk());
+        paintThroughMask(imageBits(pixels_.get()), imageBits(mask_.surface()), 0, 0, ink, *coverage_,
+                         mask_.rowInk());
         cairo_surface_mark_dirty_rectangle(pixels_.get(), ink.x, ink.y, ink.width, ink.height);
         coverage_.reset();
     }
@@ -209,7 +216,8 @@ void Picture::stroke(const Stroke& stroke) {
         cairo_set_line_width(cr, stroke.width);
         cairo_set_line_join(cr, cairoJoin(stroke.join));
         cairo_set_line_cap(cr, cairoCap(stroke.cap));
-        cairo_set_source_rgba(cr, stroke.color.red, stroke.color.green, stroke.color.blue, stroke.color.alpha);
+        cairo_set_source_rgba(cr, stroke.color.red, stroke.color.green, stroke.color.blue,
+                              stroke.color.alpha);
         cairo_stroke(cr);
         return;
     }
@@ -222,7 +230,8 @@ void Picture::stroke(const Stroke& stroke) {
     std::vector<DevicePoint>& device = devicePoints_;
     for (std::size_t i = 0; i < stroke.subpathStarts.size(); ++i) {
         const std::size_t begin = stroke.subpathStarts[i];
-        const std::size_t end = i + 1 < stroke.subpathStarts.size() ? stroke.subpathStarts[i + 1] : stroke.points.size();
+        const std::size_t end =
+            i + 1 < stroke.subpathStarts.size() ? stroke.subpathStarts[i + 1] : stroke.points.size();
         // A lone move draws nothing, as in any stroked path; a line of no length is a dot.
         if (end - begin < 2) {
             continue;
@@ -267,7 +276,8 @@ void Picture::measure() {
     rowSources_ = repeatedRows(bits);
 }
 
-void Picture::composeInto(cairo_surface_t* target, const cairo_rectangle_int_t& clip, const cairo_matrix_t& m) {
+void Picture::composeInto(cairo_surface_t* target, const cairo_rectangle_int_t& clip,
+                          const cairo_matrix_t& m) {
     if (isEmpty()) {
         return;
     }
@@ -302,8 +312,8 @@ void Picture::composeInto(cairo_surface_t* target, const cairo_rectangle_int_t& 
     }
     // Only the inked part is sampled: beyond it the picture is clear.
     const ImageBits whole = imageBits(pixels_.get());
-    const ImageBits inked{whole.data + static_cast<std::ptrdiff_t>(ink_.y) * whole.stride + 4 * ink_.x, ink_.width,
-                          ink_.height, whole.stride};
+    const ImageBits inked{whole.data + static_cast<std::ptrdiff_t>(ink_.y) * whole.stride + 4 * ink_.x,
+                          ink_.width, ink_.height, whole.stride};
     cairo_matrix_t fromInked = m;
     cairo_matrix_translate(&fromInked, ink_.x, ink_.y);
     if (composeTransformed(imageBits(target), inked, opaque_, fromInked, clip)) {

@@ -49,7 +49,8 @@ public:
     /// Composes the picture into `target`'s pixels inside `clip` (device pixels), its pixel (0, 0)
     /// mapped by `toTarget`. A whole-pixel shift is copied or blended pixel for pixel; any other
     /// matrix is sampled bilinearly, as Cairo's filter samples.
-    void composeInto(cairo_surface_t* target, const cairo_rectangle_int_t& clip, const cairo_matrix_t& toTarget);
+    void composeInto(cairo_surface_t* target, const cairo_rectangle_int_t& clip,
+                     const cairo_matrix_t& toTarget);
 
     // Renderer
     void stroke(const Stroke& stroke) override;

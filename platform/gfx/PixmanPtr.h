@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cairo.h>
-#include <pixman.h>
-
 #include <memory>
+#include <pixman.h>
 
 // The one home of pixman handles, as CairoPtr.h is Cairo's: an image lives in a unique_ptr whose
 // deleter drops pixman's reference, so no other file unrefs one by hand.

@@ -32,12 +32,13 @@ struct Segment {
     double inverseDx;
     double inverseMinusDy;
     double inverseLength;
-    double step;        // change of the signed distance from the line per pixel along a row
+    double step; // change of the signed distance from the line per pixel along a row
     double inverseStep;
 };
 
 // Narrows [lo, hi] to the x where min <= slope * (x - x0) + offset <= max; `inverse` is 1 / slope.
-void narrow(double slope, double inverse, double offset, double min, double max, double x0, double& lo, double& hi) {
+void narrow(double slope, double inverse, double offset, double min, double max, double x0, double& lo,
+            double& hi) {
     if (slope == 0.0) {
         if (offset < min || offset > max) {
             lo = kInfinity;
@@ -71,7 +72,8 @@ bool spanAt(const Segment& s, double reach, double y, double& left, double& righ
         double bandLo = -kInfinity;
         double bandHi = kInfinity;
         narrow(s.dx, s.inverseDx, rise * s.dy, 0.0, s.lengthSquared, s.a.x, bandLo, bandHi);
-        narrow(-s.dy, s.inverseMinusDy, rise * s.dx, -reach * s.length, reach * s.length, s.a.x, bandLo, bandHi);
+        narrow(-s.dy, s.inverseMinusDy, rise * s.dx, -reach * s.length, reach * s.length, s.a.x, bandLo,
+               bandHi);
         if (bandLo <= bandHi) {
             lo = std::min(lo, bandLo);
             hi = std::max(hi, bandHi);
@@ -101,7 +103,8 @@ constexpr std::int32_t kFixedHalf = 32768;
 constexpr std::int32_t kFixedUnit = 65536;
 constexpr int kFixedShift = 16;
 
-TREMBIT_WIDE_VECTORS void rampMax(std::uint8_t* line, int count, std::int32_t distance, std::int32_t step, std::int32_t outer) {
+TREMBIT_WIDE_VECTORS void rampMax(std::uint8_t* line, int count, std::int32_t distance, std::int32_t step,
+                                  std::int32_t outer) {
     for (int i = 0; i < count; ++i) {
         std::int32_t across = distance + i * step;
         across = across < 0 ? -across : across;
@@ -155,7 +158,8 @@ void coverRow(std::uint8_t* line, int from, int to, double y, const Segment& s, 
     discMax(line, from, first - 1, y, leftEnd, outer);
     // Signed distance from the line at the first pixel (within the stroke's reach, so it fits) and
     // its change per pixel along the row.
-    const double across = std::clamp((py * s.dx - (first + 0.5 - s.a.x) * s.dy) * s.inverseLength, -outer, outer);
+    const double across =
+        std::clamp((py * s.dx - (first + 0.5 - s.a.x) * s.dy) * s.inverseLength, -outer, outer);
     const double step = s.step;
     const auto ramp = [&](int from, int to) {
         if (from <= to) {
@@ -200,7 +204,8 @@ void PolylineMask::reset(int width, int height) {
     if (width != width_ || height != height_) {
         width_ = width;
         height_ = height;
-        stride_ = static_cast<std::size_t>(cairo_format_stride_for_width(CAIRO_FORMAT_A8, std::max(width, 1)));
+        stride_ =
+            static_cast<std::size_t>(cairo_format_stride_for_width(CAIRO_FORMAT_A8, std::max(width, 1)));
         surface_.reset();
         pixels_.assign(stride_ * static_cast<std::size_t>(height), 0);
         rowInk_.assign(static_cast<std::size_t>(height), PixelRun{});
@@ -234,7 +239,8 @@ void PolylineMask::addSegment(DevicePoint a, DevicePoint b, double radius) {
     const Segment segment(a, b);
     const double outer = radius + 0.5;
     const double top = std::max(std::ceil(std::min(a.y, b.y) - outer - 0.5), 0.0);
-    const double bottom = std::min(std::floor(std::max(a.y, b.y) + outer - 0.5), static_cast<double>(height_ - 1));
+    const double bottom =
+        std::min(std::floor(std::max(a.y, b.y) + outer - 0.5), static_cast<double>(height_ - 1));
     if (!(top <= bottom) || width_ <= 0) {
         return;
     }

@@ -27,7 +27,9 @@ const std::filesystem::path& resourcesDirectory() {
     return directory;
 }
 
-std::filesystem::path resourcePath(std::string_view name) { return resourcesDirectory() / name; }
+std::filesystem::path resourcePath(std::string_view name) {
+    return resourcesDirectory() / name;
+}
 
 std::filesystem::path iconPath(int pixels) {
     const std::string size = std::to_string(pixels);

@@ -2,11 +2,10 @@
 
 #include "platform/gfx/CairoPtr.h"
 
-#include <pango/pangocairo.h>
-
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <pango/pangocairo.h>
 
 namespace platform {
 
@@ -40,7 +39,8 @@ void configureContext(PangoContext* context) {
 GObjectPtr<PangoLayout> makeLayout(PangoContext* context, std::string_view utf8, const TextStyle& style) {
     GObjectPtr<PangoLayout> layout(pango_layout_new(context));
     pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-    const int length = utf8.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(utf8.size());
+    const int length =
+        utf8.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(utf8.size());
     pango_layout_set_text(layout.get(), utf8.data(), length);
     const FontDescriptionPtr description = makeFontDescription(style);
     pango_layout_set_font_description(layout.get(), description.get());
@@ -59,14 +59,17 @@ PangoRectangle logicalExtents(PangoLayout* layout) {
 constexpr int kFitSteps = 4;
 constexpr float kFitShrink = 0.995f;
 
-double toPoints(int pangoUnits) { return static_cast<double>(pangoUnits) / PANGO_SCALE; }
+double toPoints(int pangoUnits) {
+    return static_cast<double>(pangoUnits) / PANGO_SCALE;
+}
 
 } // namespace
 
 FontDescriptionPtr makeFontDescription(const TextStyle& style) {
     FontDescriptionPtr description(pango_font_description_new());
     pango_font_description_set_family(description.get(), kFontFamily);
-    pango_font_description_set_weight(description.get(), style.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_weight(description.get(),
+                                      style.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     // Absolute size is in user-space units, i.e. points, whatever resolution Pango assumes.
     pango_font_description_set_absolute_size(description.get(),
                                              static_cast<double>(style.pointSize) * PANGO_SCALE);
@@ -141,6 +144,10 @@ Size measureText(std::string_view utf8, const TextStyle& style) {
 // patterns and font sets; for the main thread that is until exit, after the leak checker has
 // looked. Those caches are not leaks, so a build with the leak checker is told to pass over
 // allocations made inside fontconfig. Living here, the note comes with every program that draws text.
-extern "C" [[gnu::used]] const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" [[gnu::used]] const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 // Without this, every passing run would end with a table of the suppressed caches.
-extern "C" [[gnu::used]] const char* __lsan_default_options() { return "print_suppressions=0"; }
+extern "C" [[gnu::used]] const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}

@@ -2,12 +2,10 @@
 
 #include "platform/gfx/Geometry.h"
 
-#include <glib-object.h>
-#include <pango/pango.h>
-
 #include <cairo.h>
-
+#include <glib-object.h>
 #include <memory>
+#include <pango/pango.h>
 #include <string_view>
 
 // One line of text, laid out by Pango and drawn through Cairo. Sizes are in points, the same units
@@ -21,8 +19,7 @@ namespace platform {
 struct GObjectDeleter {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
+template <typename T> using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
 struct FontDescriptionDeleter {
     void operator()(PangoFontDescription* description) const { pango_font_description_free(description); }

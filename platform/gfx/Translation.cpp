@@ -4,7 +4,6 @@
 
 #include <libintl.h>
 #include <locale.h>
-
 #include <memory>
 #include <type_traits>
 

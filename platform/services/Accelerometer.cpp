@@ -17,7 +17,8 @@ constexpr double kLargestComponent = static_cast<double>(std::numeric_limits<flo
 
 // Why `sample` cannot be delivered, e.g. "z = 1e+39 is beyond any acceleration"; empty when it can.
 std::string refusalReason(const Acceleration& sample) {
-    const std::array<std::pair<const char*, double>, 3> components{{{"x", sample.x}, {"y", sample.y}, {"z", sample.z}}};
+    const std::array<std::pair<const char*, double>, 3> components{
+        {{"x", sample.x}, {"y", sample.y}, {"z", sample.z}}};
     for (const auto& [axis, value] : components) {
         if (std::isnan(value)) {
             return std::string(axis) + " is not a number";
@@ -64,7 +65,9 @@ void Accelerometer::setSource(std::unique_ptr<SampleSource> source) {
     source_ = std::move(source);
 }
 
-void Accelerometer::addListener(SampleListener& listener) { listeners_.push_back(&listener); }
+void Accelerometer::addListener(SampleListener& listener) {
+    listeners_.push_back(&listener);
+}
 
 void Accelerometer::removeListener(SampleListener& listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), &listener), listeners_.end());

@@ -25,10 +25,10 @@ public:
 
 /// What became of one delivered sample.
 struct DeliveredSample {
-    double time = 0.0;                ///< the tick's time, in seconds on the application clock
-    Acceleration sample;              ///< as the delegate received it, in g
-    std::optional<float> deflection;  ///< what the delegate sent to its recorder; none when it let
-                                      ///< the sample pass (recording paused)
+    double time = 0.0;               ///< the tick's time, in seconds on the application clock
+    Acceleration sample;             ///< as the delegate received it, in g
+    std::optional<float> deflection; ///< what the delegate sent to its recorder; none when it let
+                                     ///< the sample pass (recording paused)
 };
 
 /// Hears, once per delivered sample and after the delegate has had it, what became of it: the run's

@@ -9,11 +9,10 @@
 #include <iostream>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
-#include <utility>
-
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -30,7 +29,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 FileSource::FileSource(std::filesystem::path file, SampleUnits units)
     : file_(std::move(file)), units_(units), fd_(openForReading(file_)), buffer_(kBufferBytes) {
     const auto fail = [this](int error) {
-        throw std::runtime_error("cannot open " + file_.string() + ": " + std::generic_category().message(error));
+        throw std::runtime_error("cannot open " + file_.string() + ": " +
+                                 std::generic_category().message(error));
     };
     if (fd_.get() < 0) {
         fail(errno);

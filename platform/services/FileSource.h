@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/services/SampleLine.h"
 #include "platform/services/OwnedFd.h"
+#include "platform/services/SampleLine.h"
 #include "platform/services/SampleSource.h"
 #include "platform/services/Units.h"
 

@@ -7,12 +7,11 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <utility>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -25,10 +24,8 @@ constexpr std::size_t kMebibyte = 1024 * 1024;
 } // namespace
 
 InputFileError::InputFileError(std::filesystem::path file, std::string reason, bool tooLarge)
-    : std::runtime_error("cannot read " + file.string() + ": " + reason),
-      file_(std::move(file)),
-      reason_(std::move(reason)),
-      tooLarge_(tooLarge) {}
+    : std::runtime_error("cannot read " + file.string() + ": " + reason), file_(std::move(file)),
+      reason_(std::move(reason)), tooLarge_(tooLarge) {}
 
 ReadInterrupted::ReadInterrupted(const std::filesystem::path& file)
     : std::runtime_error("stopped while reading " + file.string()) {}

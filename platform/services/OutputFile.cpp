@@ -6,14 +6,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <optional>
-#include <system_error>
-
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <optional>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace platform {
@@ -37,8 +36,8 @@ struct Destination {
         Descriptor, ///< one of the program's own descriptors (/dev/stdout): written at its offset
     };
     Kind kind = Kind::Replace;
-    fs::path path;          ///< Replace: the file to replace or make; Direct: what to open
-    bool exists = false;    ///< whether `status` holds the file's
+    fs::path path;       ///< Replace: the file to replace or make; Direct: what to open
+    bool exists = false; ///< whether `status` holds the file's
     struct stat status {};
     int fd = -1; ///< Descriptor
 };
@@ -305,7 +304,8 @@ void cutBack(int fd, std::uint64_t length, const fs::path& name) {
     if (!S_ISREG(status.st_mode)) {
         return;
     }
-    if (::ftruncate(fd, static_cast<off_t>(length)) != 0 || ::lseek(fd, static_cast<off_t>(length), SEEK_SET) < 0) {
+    if (::ftruncate(fd, static_cast<off_t>(length)) != 0 ||
+        ::lseek(fd, static_cast<off_t>(length), SEEK_SET) < 0) {
         throw OutputError(name, reason(errno));
     }
 }

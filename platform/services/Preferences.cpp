@@ -11,10 +11,9 @@
 #include <glib/gstdio.h>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace platform {
 

@@ -102,7 +102,9 @@ SampleLineKind classifySampleLine(std::string_view line, Acceleration& out, Samp
     return SampleLineKind::Sample;
 }
 
-bool isRecordHeader(std::string_view line) { return withoutLineEnding(line) == kRecordHeader; }
+bool isRecordHeader(std::string_view line) {
+    return withoutLineEnding(line) == kRecordHeader;
+}
 
 std::optional<Acceleration> parseSampleLine(std::string_view line) {
     Acceleration sample;

@@ -81,7 +81,7 @@ private:
 
     // Shared by both threads: the queue, a ring of capacity() samples, and what the reader found.
     mutable std::mutex mutex_;
-    std::condition_variable roomMade_;     // the reader waits for room (lossless mode)
+    std::condition_variable roomMade_; // the reader waits for room (lossless mode)
     std::vector<Acceleration> queue_;
     std::size_t head_ = 0;  // the oldest queued sample
     std::size_t count_ = 0; // samples queued

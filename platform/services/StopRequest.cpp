@@ -5,10 +5,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <system_error>
-
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace platform::stop {
@@ -53,9 +52,13 @@ void installHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool requested() { return stopRequested.load(); }
+bool requested() {
+    return stopRequested.load();
+}
 
-int fd() { return stopFd.load(); }
+int fd() {
+    return stopFd.load();
+}
 
 void request() {
     stopRequested.store(true);

@@ -108,7 +108,9 @@ void Animator::setAnimationTransition(AnimationTransition transition, View& view
     open_->transition = std::make_unique<PageTransition>(transition, view, std::move(oldPage), scale_);
 }
 
-CairoSurfacePtr Animator::picture(View& view) const { return Compositor::picture(view, scale_, this); }
+CairoSurfacePtr Animator::picture(View& view) const {
+    return Compositor::picture(view, scale_, this);
+}
 
 void Animator::commitAnimations() {
     assert(open_);
@@ -117,14 +119,17 @@ void Animator::commitAnimations() {
     block.startTime = clock_.now();
     if (PageTransition* transition = block.transition.get()) {
         // The tree already holds the new page: picture it now if the transition shows its back.
-        const CairoSurfacePtr newPage = transition->needsNewPageAtStart() ? picture(transition->view()) : nullptr;
+        const CairoSurfacePtr newPage =
+            transition->needsNewPageAtStart() ? picture(transition->view()) : nullptr;
         transition->start(block.startTime, block.duration, newPage.get());
         transition->view().setNeedsComposite();
     }
     running_.push_back(std::move(block));
 }
 
-bool Animator::isAnimating() const { return !running_.empty(); }
+bool Animator::isAnimating() const {
+    return !running_.empty();
+}
 
 void Animator::advance() {
     const double now = clock_.now();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/services/Clock.h"
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/Geometry.h"
+#include "platform/services/Clock.h"
 #include "platform/ui/PageCurl.h"
 
 #include <memory>

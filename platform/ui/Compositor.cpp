@@ -19,7 +19,9 @@ namespace platform {
 
 namespace {
 
-int pixels(float points, int scale) { return static_cast<int>(std::ceil(points * static_cast<float>(scale))); }
+int pixels(float points, int scale) {
+    return static_cast<int>(std::ceil(points * static_cast<float>(scale)));
+}
 
 // A cached picture that is only moved, not turned or scaled, is placed at whole device pixels: half
 // a pixel of position cannot be seen, while resampling the whole picture at a fractional offset
@@ -139,15 +141,17 @@ void Compositor::display(View& view, const std::shared_ptr<View>& handle) {
         if (handle) {
             drawn.view = handle;
         }
-        if (drawn.generation != view.displayGeneration() || !drawn.picture.fits(width, height, scale_, opaque)) {
+        if (drawn.generation != view.displayGeneration() ||
+            !drawn.picture.fits(width, height, scale_, opaque)) {
             drawn.generation = view.displayGeneration();
             CairoSurfacePtr finished =
                 width > 0 && height > 0 ? view.takeFinishedContents(scale_, width, height) : nullptr;
             if (finished) {
                 drawn.picture.adopt(std::move(finished), scale_);
             } else {
-                drawn.picture.redraw(width, height, scale_, opaque,
-                                     [&](GraphicsContext& context) { view.drawRect(context, view.bounds()); });
+                drawn.picture.redraw(width, height, scale_, opaque, [&](GraphicsContext& context) {
+                    view.drawRect(context, view.bounds());
+                });
             }
         }
     } else {
@@ -178,12 +182,13 @@ bool Compositor::coversOpaquely(const View& view, const Animator* animator) cons
         return true;
     }
     const Size size = view.bounds().size;
-    return std::any_of(view.subviews().begin(), view.subviews().end(), [&](const std::shared_ptr<View>& child) {
-        const std::optional<Rect> frame = movedFrame(*child);
-        return frame && frame->origin.x <= 0.0f && frame->origin.y <= 0.0f &&
-               frame->origin.x + frame->size.width >= size.width &&
-               frame->origin.y + frame->size.height >= size.height && coversOpaquely(*child, animator);
-    });
+    return std::any_of(
+        view.subviews().begin(), view.subviews().end(), [&](const std::shared_ptr<View>& child) {
+            const std::optional<Rect> frame = movedFrame(*child);
+            return frame && frame->origin.x <= 0.0f && frame->origin.y <= 0.0f &&
+                   frame->origin.x + frame->size.width >= size.width &&
+                   frame->origin.y + frame->size.height >= size.height && coversOpaquely(*child, animator);
+        });
 }
 
 // The largest part of `view`'s bounds that one opaque subview covers, when it lies on whole device
@@ -245,9 +250,10 @@ void Compositor::setTarget(CairoSurfacePtr target) {
     }
     if (cairo_surface_get_type(target.get()) != CAIRO_SURFACE_TYPE_IMAGE ||
         cairo_image_surface_get_format(target.get()) != CAIRO_FORMAT_ARGB32 ||
-        cairo_image_surface_get_width(target.get()) != width || cairo_image_surface_get_height(target.get()) != height) {
-        throw std::invalid_argument("the compositor needs an ARGB32 target of " + std::to_string(width) + " x " +
-                                    std::to_string(height) + " pixels");
+        cairo_image_surface_get_width(target.get()) != width ||
+        cairo_image_surface_get_height(target.get()) != height) {
+        throw std::invalid_argument("the compositor needs an ARGB32 target of " + std::to_string(width) +
+                                    " x " + std::to_string(height) + " pixels");
     }
     // The surface of our own is given back: a target in use makes its pixels unneeded.
     surface_ = std::move(target);
@@ -276,12 +282,12 @@ Compositor::changedPart(const View& root, const std::vector<Shown>& shown, const
     return changed;
 }
 
-
 void Compositor::render(View& root, const Animator* animator) {
     lastRendering = this;
     // Pictures of views that are gone; a root is reached by reference, so its own stays while it is
     // the one composed.
-    std::erase_if(pictures_, [&](const auto& entry) { return entry.first != &root && entry.second.view.expired(); });
+    std::erase_if(pictures_,
+                  [&](const auto& entry) { return entry.first != &root && entry.second.view.expired(); });
     display(root, nullptr);
     std::vector<Shown>& shown = nextShown_;
     shown.clear();
@@ -358,7 +364,8 @@ void Compositor::composeWithin(View& view, cairo_t* cr, int scale, const Animato
 
 void Compositor::composeApart(View& view, cairo_t* cr, int scale, const Animator* animator) {
     const Size size = view.bounds().size;
-    CairoSurfacePtr apart = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
+    CairoSurfacePtr apart =
+        makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
     {
         CairoContextPtr own = makeContext(apart.get());
         cairo_scale(own.get(), scale, scale);
@@ -409,9 +416,12 @@ CairoSurfacePtr Compositor::picture(View& view, int scale, const Animator* anima
     // The pictures of the compositor that showed the last frame at this scale serve as they are:
     // a page turn's start then redraws only what changed since, as that frame's next would.
     std::optional<Compositor> own;
-    Compositor* painter = lastRendering != nullptr && lastRendering->scale_ == scale ? lastRendering : &own.emplace(size, scale);
+    Compositor* painter = lastRendering != nullptr && lastRendering->scale_ == scale
+                              ? lastRendering
+                              : &own.emplace(size, scale);
     painter->display(view, nullptr);
-    CairoSurfacePtr picture = makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
+    CairoSurfacePtr picture =
+        makeImageSurface(std::max(1, pixels(size.width, scale)), std::max(1, pixels(size.height, scale)));
     CairoContextPtr cr = makeContext(picture.get());
     cairo_scale(cr.get(), scale, scale);
     // Cancel the view's own placement, so that the view lands at the picture's origin while it is
@@ -426,7 +436,9 @@ CairoSurfacePtr Compositor::picture(View& view, int scale, const Animator* anima
     return picture;
 }
 
-void Compositor::writePng(const std::filesystem::path& path) const { writeSurfacePng(surface_.get(), path); }
+void Compositor::writePng(const std::filesystem::path& path) const {
+    writeSurfacePng(surface_.get(), path);
+}
 
 void writeSurfacePng(cairo_surface_t* surface, const std::filesystem::path& path) {
     std::string bytes;

@@ -85,7 +85,8 @@ void ImageView::drawRect(GraphicsContext& context, const Rect&) {
         cairo_identity_matrix(cr);
         cairo_set_source_surface(cr, pixels.get(), device.x0, device.y0);
     } else {
-        cairo_scale(cr, area.size.width / static_cast<float>(width), area.size.height / static_cast<float>(height));
+        cairo_scale(cr, area.size.width / static_cast<float>(width),
+                    area.size.height / static_cast<float>(height));
         cairo_set_source_surface(cr, pixels.get(), 0.0, 0.0);
         // Scaling to fill must not smear transparent pixels in at the edges.
         cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);

@@ -6,7 +6,9 @@
 
 namespace platform {
 
-Label::Label(Rect frame, std::string text) : View(frame), text_(std::move(text)) { setOpaque(false); }
+Label::Label(Rect frame, std::string text) : View(frame), text_(std::move(text)) {
+    setOpaque(false);
+}
 
 void Label::setText(std::string text) {
     if (text != text_) {

@@ -77,10 +77,13 @@ constexpr std::array<Stop, 8> kFoldShading{{
     {kFoldShadowWidth, 0.0, 0.0},
 }};
 
-double along(const CurlFold& line, const Vec& v) { return line.normalX * v.x + line.normalY * v.y; }
+double along(const CurlFold& line, const Vec& v) {
+    return line.normalX * v.x + line.normalY * v.y;
+}
 
 // The part of a convex polygon where sign * (normal . x - offset) >= 0.
-std::vector<Vec> clipToHalfPlane(const std::vector<Vec>& polygon, const CurlFold& line, double offset, double sign) {
+std::vector<Vec> clipToHalfPlane(const std::vector<Vec>& polygon, const CurlFold& line, double offset,
+                                 double sign) {
     std::vector<Vec> out;
     out.reserve(polygon.size() + 1);
     for (std::size_t i = 0; i < polygon.size(); ++i) {
@@ -253,15 +256,17 @@ void composeBack(const DirectPage& page, const CurlArtwork& artwork, const CurlF
                  int scale) {
     const int x1 = std::max(page.clip.x, static_cast<int>(std::floor(box.minX * scale)) + page.x);
     const int y1 = std::max(page.clip.y, static_cast<int>(std::floor(box.minY * scale)) + page.y);
-    const int x2 = std::min(page.clip.x + page.clip.width, static_cast<int>(std::ceil(box.maxX * scale)) + page.x);
-    const int y2 = std::min(page.clip.y + page.clip.height, static_cast<int>(std::ceil(box.maxY * scale)) + page.y);
+    const int x2 =
+        std::min(page.clip.x + page.clip.width, static_cast<int>(std::ceil(box.maxX * scale)) + page.x);
+    const int y2 =
+        std::min(page.clip.y + page.clip.height, static_cast<int>(std::ceil(box.maxY * scale)) + page.y);
     if (x2 <= x1 || y2 <= y1) {
         return;
     }
     const int x = page.x + static_cast<int>(std::round((artwork.backOrigin.x + shift.x) * scale));
     const int y = page.y + static_cast<int>(std::round((artwork.backOrigin.y + shift.y) * scale));
-    split(page, imageBits(artwork.back.get()), ImageBits{}, x, y, cairo_rectangle_int_t{x1, y1, x2 - x1, y2 - y1},
-          fold, scale);
+    split(page, imageBits(artwork.back.get()), ImageBits{}, x, y,
+          cairo_rectangle_int_t{x1, y1, x2 - x1, y2 - y1}, fold, scale);
 }
 
 // Before a turn starts it shows the old page, once it has ended the new one (a NaN counts as the
@@ -374,7 +379,8 @@ CurlArtwork makeCurlArtwork(cairo_surface_t* picture, Size size, int scale) {
     };
     const double first = kFoldShading.front().at;
     const double last = kFoldShading.back().at;
-    const std::vector<Vec> band{at(alongMin, first), at(alongMax, first), at(alongMax, last), at(alongMin, last)};
+    const std::vector<Vec> band{at(alongMin, first), at(alongMax, first), at(alongMax, last),
+                                at(alongMin, last)};
     minX = maxX = band.front().x;
     minY = maxY = band.front().y;
     for (const Vec& v : band) {
@@ -388,8 +394,8 @@ CurlArtwork makeCurlArtwork(cairo_surface_t* picture, Size size, int scale) {
     const Vec to = at(0.0, last);
     const CairoPatternPtr gradient(cairo_pattern_create_linear(from.x, from.y, to.x, to.y));
     for (const Stop& stop : kFoldShading) {
-        cairo_pattern_add_color_stop_rgba(gradient.get(), (stop.at - first) / (last - first), stop.grey, stop.grey,
-                                          stop.grey, stop.alpha);
+        cairo_pattern_add_color_stop_rgba(gradient.get(), (stop.at - first) / (last - first), stop.grey,
+                                          stop.grey, stop.grey, stop.alpha);
     }
     appendPolygon(cr.get(), band);
     cairo_set_source(cr.get(), gradient.get());
@@ -418,7 +424,8 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
     if (!directPage(cr, scale, direct)) {
         return;
     }
-    split(direct, imageBits(pages.oldPage), imageBits(pages.newPage), direct.x, direct.y, direct.clip, fold, scale);
+    split(direct, imageBits(pages.oldPage), imageBits(pages.newPage), direct.x, direct.y, direct.clip, fold,
+          scale);
     if (lifted.size() < 3) {
         return;
     }
@@ -437,14 +444,17 @@ void drawPageCurlUp(cairo_t* cr, const PagePictures& pages, const CurlArtwork& a
         maxX = i == 0 ? v.x : std::max(maxX, v.x);
         maxY = i == 0 ? v.y : std::max(maxY, v.y);
     }
-    const double reach = kFlapShadowWidth + std::max(std::abs(kFlapShadowOffsetX), std::abs(kFlapShadowOffsetY));
+    const double reach =
+        kFlapShadowWidth + std::max(std::abs(kFlapShadowOffsetX), std::abs(kFlapShadowOffsetY));
     const Vec twice{2.0 * fold.offset * fold.normalX, 2.0 * fold.offset * fold.normalY};
-    composeBack(direct, artwork, fold, twice, Box{minX - reach, minY - reach, maxX + reach, maxY + reach}, scale);
+    composeBack(direct, artwork, fold, twice, Box{minX - reach, minY - reach, maxX + reach, maxY + reach},
+                scale);
 
     // The shading moves with the fold: the lifted paper's shadow on the new page beyond it, the bend
     // of the flap before it. One fill for both bands, which meet only along the fold.
     const Vec once{fold.offset * fold.normalX, fold.offset * fold.normalY};
-    const CairoPatternPtr shadingPattern = placedPattern(artwork.shading.get(), scale, artwork.shadingOrigin, once);
+    const CairoPatternPtr shadingPattern =
+        placedPattern(artwork.shading.get(), scale, artwork.shadingOrigin, once);
     std::vector<Vec> flap;
     flap.reserve(lifted.size());
     for (const Vec& v : lifted) {
@@ -484,7 +494,8 @@ void drawPageFlip(cairo_t* cr, const PagePictures& pages, double progress, bool 
     // face shows, its edges swapped.
     const bool darkOnRight = fromLeft == firstHalf;
     const double shade = kFlipMaxShade * (1.0 - squeeze);
-    const CairoPatternPtr gradient(cairo_pattern_create_linear(darkOnRight ? 0.0 : w, 0.0, darkOnRight ? w : 0.0, 0.0));
+    const CairoPatternPtr gradient(
+        cairo_pattern_create_linear(darkOnRight ? 0.0 : w, 0.0, darkOnRight ? w : 0.0, 0.0));
     cairo_pattern_add_color_stop_rgba(gradient.get(), 0.0, 0, 0, 0, shade * 0.3);
     cairo_pattern_add_color_stop_rgba(gradient.get(), 1.0, 0, 0, 0, shade);
     fillWithPattern(cr, face, gradient.get());

@@ -27,7 +27,7 @@ struct PagePictures {
 struct CurlFold {
     double normalX = 0.0; // unit normal, pointing towards the lifted corner
     double normalY = 0.0;
-    double offset = 0.0;  // points
+    double offset = 0.0; // points
 };
 
 /// What a curl draws the same way in every frame, only moved: the back of the curling page (the

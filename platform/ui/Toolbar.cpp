@@ -151,7 +151,9 @@ void BarButtonItem::setTitle(std::string title) {
     }
 }
 
-std::string BarButtonItem::shownTitle() const { return translate(title_); }
+std::string BarButtonItem::shownTitle() const {
+    return translate(title_);
+}
 
 void BarButtonItem::setStyle(BarButtonItemStyle style) {
     if (style != style_) {
@@ -224,7 +226,8 @@ std::vector<Rect> Toolbar::itemFrames() const {
         for (std::size_t i = 0; i < items_.size(); ++i) {
             fitting += items_[i]->isFlexibleSpace() || items_[i]->width() > 0.0f ? 0.0f : widths[i];
         }
-        const float kept = fitting > 0.0f ? std::max(fitting - (used - area.size.width), 0.0f) / fitting : 1.0f;
+        const float kept =
+            fitting > 0.0f ? std::max(fitting - (used - area.size.width), 0.0f) / fitting : 1.0f;
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (!items_[i]->isFlexibleSpace() && items_[i]->width() <= 0.0f) {
                 used -= widths[i] - std::floor(widths[i] * kept);
