@@ -2,23 +2,21 @@
 
 // Running the built program from tests, with its own temporary configuration folder.
 
-#include <cairo.h>
+#include "tests/support/Files.h"
 
+#include <cairo.h>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
-
-#include <csignal>
-
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace e2e {
 
@@ -33,7 +31,7 @@ struct RunOptions {
     double signalAfterSeconds = 0.0; ///< when above 0, `signal` is sent after this long
     int signal = SIGKILL;
     std::string input{}; ///< a file in the scratch folder for standard input, or ""
-    int inputFd = -1;  ///< or a descriptor (say a pipe's end) for standard input
+    int inputFd = -1;    ///< or a descriptor (say a pipe's end) for standard input
     std::map<std::string, std::optional<std::string>> environment{}; ///< set, or unset for none
     rlim_t fileSizeLimit = 0; ///< RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when above 0
     rlim_t memoryLimit = 0;   ///< RLIMIT_AS in bytes when above 0
@@ -50,46 +48,46 @@ inline std::vector<std::string> headless(std::vector<std::string> more) {
     return arguments;
 }
 
-/// A scratch folder per test, used as XDG_CONFIG_HOME and for the program's output files.
-class Scratch {
-public:
-    Scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "trembit-e2e-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
+/// The lines of `text`, without their line breaks.
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
     }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
-    const std::filesystem::path& path() const { return dir_; }
-    std::filesystem::path preferences() const { return dir_ / "config" / "trembit" / "preferences.conf"; }
+    return out;
+}
 
-    void write(const std::string& name, const std::string& text) const { std::ofstream(dir_ / name) << text; }
-    std::string read(const std::string& name) const {
-        std::ifstream in(dir_ / name);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+/// A scratch folder per test, used as XDG_CONFIG_HOME and for the program's output files.
+class Scratch : public testing_support::TempDir {
+public:
+    std::filesystem::path preferences() const { return *this / "config/trembit/preferences.conf"; }
+    void write(const std::string& name, const std::string& text) const {
+        testing_support::writeFile(*this / name, text);
+    }
+    std::string read(const std::string& name) const { return testing_support::readFile(*this / name); }
+    /// Writes the preference file with `entries` in the program's group.
+    void prefer(const std::string& entries) const {
+        write("config/trembit/preferences.conf", "[trembit]\n" + entries);
     }
 
     /// Runs trembit with `arguments`, XDG_CONFIG_HOME in this folder, and the current folder here.
     Result run(const std::vector<std::string>& arguments, const RunOptions& options = {}) const {
-        const std::filesystem::path err = dir_ / "stderr.txt";
+        const std::filesystem::path err = *this / "stderr.txt";
         const pid_t pid = fork();
         if (pid == 0) {
-            const std::string config = (dir_ / "config").string();
+            const std::string config = (*this / "config").string();
             setenv("XDG_CONFIG_HOME", config.c_str(), 1);
             for (const auto& [name, value] : options.environment) {
                 value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
             }
-            if (chdir(dir_.c_str()) != 0) {
+            if (chdir(path().c_str()) != 0) {
                 _exit(127);
             }
             if (!freopen(err.c_str(), "w", stderr)) {
                 _exit(127);
             }
-            if (!options.input.empty() && !freopen((dir_ / options.input).c_str(), "r", stdin)) {
+            if (!options.input.empty() && !freopen((*this / options.input).c_str(), "r", stdin)) {
                 _exit(127);
             }
             if (options.inputFd >= 0 && dup2(options.inputFd, STDIN_FILENO) < 0) {
@@ -121,7 +119,9 @@ public:
             usleep(static_cast<useconds_t>(options.signalAfterSeconds * 1e6));
             kill(pid, options.signal);
             const auto sent = std::chrono::steady_clock::now();
-            const auto since = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count(); };
+            const auto since = [&] {
+                return std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+            };
             while (waitpid(pid, &status, WNOHANG) == 0) {
                 if (since() > kSecondsBeforeKill) {
                     kill(pid, SIGKILL);
@@ -133,18 +133,12 @@ public:
             waitpid(pid, &status, 0);
         }
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::ifstream in(err);
-        std::stringstream s;
-        s << in.rdbuf();
-        result.err = s.str();
+        result.err = testing_support::readFile(err);
         return result;
     }
 
     /// The program to run: the built one unless a test installs a copy elsewhere.
     std::string binary = TREMBIT_BINARY;
-
-private:
-    std::filesystem::path dir_;
 };
 
 } // namespace e2e

@@ -137,8 +137,12 @@ TEST_F(AccelerometerTest, NothingIsPolledOrDeliveredWithoutAStartedDelegateAndSo
 // leave the high-pass memory infinite for the rest of the run.
 TEST_F(AccelerometerTest, SamplesNoSignalPathCanTakeAreRefusedCountedAndSaid) {
     const double half = static_cast<double>(std::numeric_limits<float>::max()) / 2.0;
-    useSource({{-half, half, 0.5}, {0.0, 0.0, 1e39}, {kNaN, 0.0, 0.0}, {0.0, -kInf, 0.0},
-               {0.0, -std::nextafter(half, kInf), 0.0}, {0.5, 0.5, 0.5}});
+    useSource({{-half, half, 0.5},
+               {0.0, 0.0, 1e39},
+               {kNaN, 0.0, 0.0},
+               {0.0, -kInf, 0.0},
+               {0.0, -std::nextafter(half, kInf), 0.0},
+               {0.5, 0.5, 0.5}});
     accelerometer.start(0.0);
     runTo(10.0);
     EXPECT_EQ(samples.size(), 2u);
@@ -239,10 +243,15 @@ TEST(FileSourceTest, GoodLinesArriveInOrderAndMalformedOnesAreReportedOnce) {
     } cases[] = {
         {"", {}, ""},
         {"\xEF\xBB\xBF# on the bench\r\n\r\n   \n1, 0, -1\r\n2,0,-1", {1, 2}, ""},
-        {"1,2\n1,0,-1\nx,y,z\n2,0,-1\nnan,0,0\n3,0,-1", {1, 2, 3}, "skipped 3 malformed lines (first at line 1)"},
+        {"9.80665,0,0\n-19.6133,0,0", {1, -2}, "", platform::SampleUnits::MetresPerSecondSquared},
+        {"1,2\n1,0,-1\nx,y,z\n2,0,-1\nnan,0,0\n3,0,-1",
+         {1, 2, 3},
+         "skipped 3 malformed lines (first at line 1)"},
         // A recording: x, y and z of each row, in g whatever the units; its last row cut short.
-        {"t,x,y,z,deflection\n0.025,1,0,-1,0.5\n0.05,2,0,-1,\n0.075,3,0", {1, 2},
-         "skipped 1 malformed line (first at line 4)", platform::SampleUnits::MetresPerSecondSquared},
+        {"t,x,y,z,deflection\n0.025,1,0,-1,0.5\n0.05,2,0,-1,\n0.075,3,0",
+         {1, 2},
+         "skipped 1 malformed line (first at line 4)",
+         platform::SampleUnits::MetresPerSecondSquared},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);

@@ -1,13 +1,11 @@
 #include "platform/services/OutputFile.h"
+
 #include "tests/support/Files.h"
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <iterator>
-#include <string>
-
 #include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,8 +45,9 @@ TEST_F(OutputFileTest, RegularFilesAreReplacedWholeThroughAnyLinks) {
         fs::perms mode;
     } cases[] = {
         {"a new file: 0666 less the umask", [](const fs::path&) {}, "out", "out", fs::perms(0644)},
-        {"an existing file keeps its mode", [](const fs::path& d) { writeFile(d / "out", "old", fs::perms(0640)); },
-         "out", "out", fs::perms(0640)},
+        {"an existing file keeps its mode",
+         [](const fs::path& d) { writeFile(d / "out", "old", fs::perms(0640)); }, "out", "out",
+         fs::perms(0640)},
         {"two relative links",
          [](const fs::path& d) {
              fs::create_directory(d / "real");
@@ -57,8 +56,9 @@ TEST_F(OutputFileTest, RegularFilesAreReplacedWholeThroughAnyLinks) {
              fs::create_symlink("inner", d / "link");
          },
          "link", "real/out", fs::perms(0600)},
-        {"a dangling link makes its target", [](const fs::path& d) { fs::create_symlink(d / "target", d / "link"); },
-         "link", "target", fs::perms(0644)},
+        {"a dangling link makes its target",
+         [](const fs::path& d) { fs::create_symlink(d / "target", d / "link"); }, "link", "target",
+         fs::perms(0644)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,35 +101,17 @@ TEST_F(OutputFileTest, PipesAndFifosAreWrittenDirectly) {
     writeOutputFile("/proc/self/fd/" + std::to_string(ends[1]), "!");
     ::close(ends[1]);
     char got[64] = {};
-    EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(ends[0], got, sizeof got))), "through the pipe!");
+    EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(ends[0], got, sizeof got))),
+              "through the pipe!");
     ::close(ends[0]);
 
     const fs::path fifo = dir_ / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     writeOutputFile(fifo, "through the fifo");
-    EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(reader, got, sizeof got))), "through the fifo");
+    EXPECT_EQ(std::string(got, static_cast<std::size_t>(::read(reader, got, sizeof got))),
+              "through the fifo");
     ::close(reader);
-}
-
-TEST_F(OutputFileTest, NewFilesNeverReplaceOneAndTakeTheNextNumber) {
-    testing_support::writeFile(dir_ / "Shot.png", "earlier");
-    EXPECT_EQ(platform::writeNewFile(dir_, "Shot", ".png", "one"), dir_ / "Shot (2).png");
-    EXPECT_EQ(platform::writeNewFile(dir_, "Shot", ".png", "two"), dir_ / "Shot (3).png");
-    EXPECT_EQ(readFile(dir_ / "Shot.png"), "earlier");
-    EXPECT_EQ(readFile(dir_ / "Shot (3).png"), "two");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3) << "no temporary file left";
-    EXPECT_THROW(platform::writeNewFile(dir_ / "missing", "Shot", ".png", "x"), platform::OutputError);
-}
-
-TEST_F(OutputFileTest, CutBackLeavesTheWholeRows) {
-    const fs::path file = dir_ / "rec.csv";
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    platform::writeAll(fd, "t,x\n1,2\n3,", file);
-    platform::cutBack(fd, 8, file);
-    platform::writeAll(fd, "5,6\n", file);
-    ::close(fd);
-    EXPECT_EQ(readFile(file), "t,x\n1,2\n5,6\n");
 }
 
 TEST_F(OutputFileTest, SameFileFollowsLinksAndNamesOfFilesToBe) {
@@ -141,9 +123,12 @@ TEST_F(OutputFileTest, SameFileFollowsLinksAndNamesOfFilesToBe) {
         fs::path first, second;
         bool same;
     } cases[] = {
-        {dir_ / "a", dir_ / "to-a", true},   {dir_ / "a", dir_ / "also-a", true},
-        {dir_ / "a", dir_ / "b", false},     {dir_ / "new", dir_ / ".." / dir_.path().filename() / "new", true},
-        {dir_ / "new", dir_ / "old", false}, {dir_ / "no" / "x", dir_ / "no" / "x", false},
+        {dir_ / "a", dir_ / "to-a", true},
+        {dir_ / "a", dir_ / "also-a", true},
+        {dir_ / "a", dir_ / "b", false},
+        {dir_ / "new", dir_ / ".." / dir_.path().filename() / "new", true},
+        {dir_ / "new", dir_ / "old", false},
+        {dir_ / "no" / "x", dir_ / "no" / "x", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(platform::sameFile(c.first, c.second), c.same) << c.first << " and " << c.second;
