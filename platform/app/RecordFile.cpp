@@ -106,35 +106,26 @@ void RecordFile::sampleDelivered(const DeliveredSample& delivered) {
 }
 
 void RecordFile::flush() {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_.get(), buffer_.data() + done, buffer_.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            // Whole rows only: whatever of a row reached the file goes again.
-            const std::size_t lastBreak =
-                buffer_.find_last_of('\n', done == 0 ? std::string::npos : done - 1);
-            const std::size_t whole = done == 0 || lastBreak == std::string::npos ? 0 : lastBreak + 1;
-            written_ += whole;
-            if (whole != done) {
-                try {
-                    cutBack(fd_.get(), written_, path_);
-                } catch (const OutputError&) {
-                    // Said below; the file may keep part of a row, which a replay skips as malformed.
-                }
+    int error = 0;
+    const std::size_t done = writeSome(fd_.get(), buffer_, error);
+    if (error != 0) {
+        // Whole rows only: whatever of a row reached the file goes again.
+        const std::size_t lastBreak = buffer_.find_last_of('\n', done == 0 ? std::string::npos : done - 1);
+        const std::size_t whole = done == 0 || lastBreak == std::string::npos ? 0 : lastBreak + 1;
+        written_ += whole;
+        if (whole != done) {
+            try {
+                cutBack(fd_.get(), written_, path_);
+            } catch (const OutputError&) {
+                // Said below; the file may keep part of a row, which a replay skips as malformed.
             }
-            std::fprintf(stderr, "trembit: cannot write the record file %s: %s; recording to it stopped\n",
-                         path_.c_str(), std::strerror(error));
-            failed_ = true;
-            buffer_.clear();
-            return;
         }
-        done += static_cast<std::size_t>(n);
+        std::fprintf(stderr, "trembit: cannot write the record file %s: %s; recording to it stopped\n",
+                     path_.c_str(), std::strerror(error));
+        failed_ = true;
+    } else {
+        written_ += done;
     }
-    written_ += done;
     buffer_.clear();
 }
 

@@ -1,10 +1,14 @@
 #include "platform/services/OutputFile.h"
 
 #include "platform/services/OwnedFd.h"
+#include "platform/services/StopRequest.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -276,23 +280,47 @@ std::filesystem::path writeNewFile(const std::filesystem::path& folder, const st
     throw OutputError(first, reason(EEXIST));
 }
 
-void writeAll(int fd, std::string_view bytes, const fs::path& name) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(written));
-            continue;
-        }
-        if (written < 0 && errno == EAGAIN) {
-            // A descriptor someone else made non-blocking (a terminal shared with standard input).
-            pollfd wait{fd, POLLOUT, 0};
-            if (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
-                throw OutputError(name, reason(EINTR));
+std::size_t writeSome(int fd, std::string_view bytes, int& error) {
+    error = 0;
+    struct stat status {};
+    // A pipe, a terminal or a device may hold a write back for as long as nobody reads. There the
+    // wait is a poll beside the stop descriptor, and no write is larger than the room a pipe
+    // promises when it polls writable, so that the write itself never blocks.
+    const bool mayBlock = ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        std::size_t chunk = bytes.size() - done;
+        if (mayBlock) {
+            std::array<pollfd, 2> watched{{{fd, POLLOUT, 0}, {stop::fd(), POLLIN, 0}}};
+            if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) {
+                error = errno;
+                return done;
             }
-            continue;
+            if (watched[0].revents == 0) {
+                if (stop::requested()) {
+                    error = EINTR; // asked to stop while nobody took what was written
+                    return done;
+                }
+                continue;
+            }
+            chunk = std::min<std::size_t>(chunk, PIPE_BUF);
         }
-        // EINTR too: a signal while a pipe or a device held the write back means "stop waiting".
-        throw OutputError(name, reason(written < 0 ? errno : EIO));
+        const ssize_t written = ::write(fd, bytes.data() + done, chunk);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+        } else if (written == 0 || (errno != EINTR && errno != EAGAIN)) {
+            error = written < 0 ? errno : EIO;
+            return done;
+        }
+    }
+    return done;
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& name) {
+    int error = 0;
+    writeSome(fd, bytes, error);
+    if (error != 0) {
+        throw OutputError(name, reason(error));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
@@ -30,7 +31,7 @@ private:
 /// - anything else (a pipe, a terminal, a device, /dev/stdout): written directly; /dev/stdout,
 ///   /dev/fd/N and /proc/self/fd/N go to the program's own descriptor, at its offset.
 /// Every write, the flush, the close and the rename are checked. A write that blocks (a pipe that
-/// nobody drains, a FIFO that nobody opens) gives up when a signal arrives. Throws OutputError;
+/// nobody drains, a FIFO that nobody opens) gives up when SIGINT or SIGTERM asks to stop. Throws OutputError;
 /// no temporary file is left behind.
 void writeOutputFile(const std::filesystem::path& path, std::string_view bytes);
 
@@ -42,8 +43,14 @@ void writeOutputFile(const std::filesystem::path& path, std::string_view bytes);
 std::filesystem::path writeNewFile(const std::filesystem::path& folder, const std::string& stem,
                                    const std::string& extension, std::string_view bytes);
 
-/// Writes all of `bytes` to `fd`, however many writes it takes. Throws OutputError naming `name`
-/// at the first failure, after which part of `bytes` may have been written (see cutBack).
+/// Writes `bytes` to `fd`, however many writes it takes, and returns how many reached it. On a
+/// failure `error` holds its errno (0: all written). Where a write could block (a pipe nobody
+/// drains, a terminal, a device) it waits beside the stop descriptor, and gives up with EINTR once
+/// a stop is asked for while nothing more can be written.
+std::size_t writeSome(int fd, std::string_view bytes, int& error);
+
+/// writeSome, all or nothing: throws OutputError naming `name` at the first failure, after which
+/// part of `bytes` may have been written (see cutBack).
 void writeAll(int fd, std::string_view bytes, const std::filesystem::path& name);
 
 /// Cuts the regular file open on `fd` back to its first `length` bytes: a streamed output that

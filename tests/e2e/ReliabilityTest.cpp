@@ -197,6 +197,23 @@ TEST(ReliabilityTest, Signals) {
     }
 }
 
+// A record going to a pipe that nobody drains holds the run back only until it is asked to stop: the
+// rows that could not be written are said, and the exit status says the output is incomplete.
+TEST(ReliabilityTest, StopWhileTheRecordPipeIsFull) {
+    Scratch scratch;
+    const fs::path fifo = scratch / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC); // holds the FIFO open, never reads
+    const e2e::Result result = scratch.run(headless({"--record", fifo.string()}),
+                                           {.signalAfterSeconds = 0.5 * kSlowdown, .signal = SIGINT});
+    ::close(reader);
+    EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("cannot write the record file " + fifo.string() + ": Interrupted system call"),
+              std::string::npos)
+        << result.err;
+}
+
 // An input of any kind is read in bounded pieces, and one without end is refused at its cap. Without
 // the caps the program would grow until the kernel ended it: the memory limit ends such a fault
 // sooner (not under AddressSanitizer, which reserves far more address space).
