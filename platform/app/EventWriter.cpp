@@ -6,6 +6,7 @@
 #include "platform/services/OwnedFd.h"
 #include "platform/services/Printable.h"
 #include "platform/services/SampleLine.h"
+#include "platform/services/StopRequest.h"
 
 #include <cerrno>
 #include <cmath>
@@ -17,7 +18,6 @@
 #include <exception>
 #include <fcntl.h>
 #include <glib.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,13 +111,7 @@ void EventWriter::eventEnded(Event&& event) {
 }
 
 void EventWriter::run() {
-    // SIGINT and SIGTERM go to the main thread, which ends the run; here they would only cut a
-    // write short.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    stop::keepSignalsFromThisThread();
 
     std::unique_lock lock(mutex_);
     while (true) {

@@ -2,6 +2,7 @@
 
 #include "platform/services/OutputFile.h"
 #include "platform/services/SampleLine.h"
+#include "platform/services/StopRequest.h"
 
 #include <charconv>
 #include <cmath>
@@ -48,6 +49,14 @@ RecordFile::RecordFile(std::filesystem::path path, Flushing flushing)
     buffer_ = kRecordHeader;
     buffer_ += '\n';
     flush();
+    if (flushing_ == Flushing::WhenFull) {
+        gathered_.reserve(kRowsPerBatch);
+        writer_ = std::thread([this] { writeBatches(); });
+    }
+}
+
+RecordFile::~RecordFile() {
+    endWriter();
 }
 
 void RecordFile::checkWritable(const std::filesystem::path& path) {
@@ -94,15 +103,80 @@ char* RecordFile::formatRow(const DeliveredSample& delivered, char* out) {
 }
 
 void RecordFile::sampleDelivered(const DeliveredSample& delivered) {
-    if (failed_ || closed_) {
+    if (failed_.load(std::memory_order_relaxed) || closed_) {
         return;
     }
+    if (flushing_ == Flushing::EveryRow) {
+        append(delivered, true);
+        return;
+    }
+    gathered_.push_back(delivered);
+    if (gathered_.size() == kRowsPerBatch) {
+        hand();
+    }
+}
+
+void RecordFile::append(const DeliveredSample& delivered, bool now) {
     const std::size_t used = buffer_.size();
     buffer_.resize(used + kLongestRow);
     buffer_.resize(static_cast<std::size_t>(formatRow(delivered, buffer_.data() + used) - buffer_.data()));
-    if (flushing_ == Flushing::EveryRow || buffer_.size() >= kBufferBytes) {
+    if (now || buffer_.size() >= kBufferBytes) {
         flush();
     }
+}
+
+void RecordFile::hand() {
+    std::unique_lock lock(mutex_);
+    // Formatting keeps pace with a replay on the whole, so this waits for at most one batch's work.
+    changed_.wait(lock, [this] { return !handedFull_; });
+    handed_.swap(gathered_);
+    handedFull_ = true;
+    changed_.notify_all();
+    lock.unlock();
+    gathered_.clear();
+}
+
+void RecordFile::writeBatches() {
+    stop::keepSignalsFromThisThread();
+    std::vector<DeliveredSample> batch;
+    batch.reserve(kRowsPerBatch);
+    std::unique_lock lock(mutex_);
+    while (true) {
+        changed_.wait(lock, [this] { return handedFull_ || ending_; });
+        if (!handedFull_) {
+            break;
+        }
+        batch.swap(handed_);
+        handedFull_ = false;
+        changed_.notify_all();
+        lock.unlock();
+        for (const DeliveredSample& delivered : batch) {
+            if (failed_.load(std::memory_order_relaxed)) {
+                break;
+            }
+            append(delivered, false);
+        }
+        batch.clear();
+        lock.lock();
+    }
+    if (!failed_.load()) {
+        flush();
+    }
+}
+
+void RecordFile::endWriter() {
+    if (!writer_.joinable()) {
+        return;
+    }
+    if (!gathered_.empty() && !failed_.load()) {
+        hand();
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
 }
 
 void RecordFile::flush() {
@@ -131,7 +205,8 @@ void RecordFile::flush() {
 
 bool RecordFile::finish() {
     if (!closed_) {
-        if (!failed_) {
+        endWriter();
+        if (!failed_ && !buffer_.empty()) {
             flush();
         }
         closed_ = true;

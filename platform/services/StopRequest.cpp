@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <system_error>
 #include <unistd.h>
@@ -50,6 +51,14 @@ void installHandlers() {
     action.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR instead of going on
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void keepSignalsFromThisThread() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 }
 
 bool requested() {

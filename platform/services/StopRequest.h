@@ -16,6 +16,10 @@ namespace stop {
 /// before any other thread starts. Throws std::system_error if the descriptor cannot be made.
 void installHandlers();
 
+/// Blocks SIGINT and SIGTERM in the calling thread, so that they reach the main thread, which ends
+/// the run; in a worker they would only cut a write short. Call first thing in a worker thread.
+void keepSignalsFromThisThread();
+
 /// True once a stop was asked for (by a signal or by request()).
 bool requested();
 
