@@ -57,14 +57,11 @@ TEST(EventCaptureTest, FindsEventsByTheRule) {
         for (std::size_t i = 0; i <= c.samples.size(); ++i) {
             if (i == c.samples.size()) {
                 capture.finish();
+            } else if (const char s = c.samples[i]; s == '-') {
+                capture.sampleDelivered({static_cast<double>(i + 1) * kInterval, {}, std::nullopt});
             } else {
-                const char s = c.samples[i];
-                const std::optional<float> deflection = s == '-' ? std::nullopt
-                                                                 : std::optional(s == 'X'   ? -0.8f
-                                                                                 : s == 'x' ? 0.6f
-                                                                                            : 0.1f);
-                capture.sampleDelivered(
-                    {static_cast<double>(i + 1) * kInterval, {0.0, 0.0, -1.0}, deflection});
+                const float deflection = s == 'X' ? -0.8f : s == 'x' ? 0.6f : 0.1f;
+                capture.sampleDelivered({static_cast<double>(i + 1) * kInterval, {}, deflection});
             }
             if (capture.wantsPicture()) {
                 pictures.push_back(i);

@@ -1,8 +1,7 @@
 #include "platform/app/RecordFile.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 

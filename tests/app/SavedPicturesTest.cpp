@@ -1,10 +1,10 @@
 #include "platform/app/SavedPictures.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/Files.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <optional>
 #include <stdexcept>
@@ -21,10 +21,8 @@ constexpr std::time_t kWhen = 1796638500;
 TEST(SavedPicturesTest, EachSaveIsANewFileAndTheTitleSaysSoForTwoSeconds) {
     setenv("TZ", "UTC", 1);
     tzset();
-    std::string pattern = (fs::temp_directory_path() / "trembit-pictures-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
-    std::ofstream(dir / "file") << "not a folder";
+    const testing_support::TempDir dir;
+    testing_support::writeFile(dir / "file", "not a folder");
     const auto png = [] { return std::string("png"); };
     const auto broken = []() -> std::string { throw std::runtime_error("out of memory"); };
 
@@ -35,7 +33,8 @@ TEST(SavedPicturesTest, EachSaveIsANewFileAndTheTitleSaysSoForTwoSeconds) {
         const char* made; // file name, or "" for none
         const char* notice;
     } cases[] = {
-        {"first", png, dir / "Pictures", "Trembit 2026-12-07 10-15-00.png", "Saved Trembit 2026-12-07 10-15-00.png"},
+        {"first", png, dir / "Pictures", "Trembit 2026-12-07 10-15-00.png",
+         "Saved Trembit 2026-12-07 10-15-00.png"},
         {"same second", png, dir / "Pictures", "Trembit 2026-12-07 10-15-00 (2).png",
          "Saved Trembit 2026-12-07 10-15-00 (2).png"},
         {"folder is a file", png, dir / "file", "", "Could not save Trembit 2026-12-07 10-15-00.png"},
@@ -53,7 +52,6 @@ TEST(SavedPicturesTest, EachSaveIsANewFileAndTheTitleSaysSoForTwoSeconds) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Pictures"), fs::directory_iterator()), 2)
         << "a failed save left a file behind";
-    fs::remove_all(dir);
 }
 
 } // namespace

