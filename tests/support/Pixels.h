@@ -4,14 +4,13 @@
 
 #include "platform/gfx/CairoPtr.h"
 
-#include <cairo.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <cairo.h>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
 #include <ostream>
 
 namespace testing_support {
@@ -43,7 +42,9 @@ inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
     const std::uint32_t argb = wordAt(surface, x, y);
     Rgba c;
     c.a = static_cast<int>(argb >> 24);
-    auto unpremultiply = [&](std::uint32_t v) { return c.a == 0 ? 0 : static_cast<int>((v * 255 + c.a / 2) / c.a); };
+    auto unpremultiply = [&](std::uint32_t v) {
+        return c.a == 0 ? 0 : static_cast<int>((v * 255 + c.a / 2) / c.a);
+    };
     c.r = unpremultiply((argb >> 16) & 0xff);
     c.g = unpremultiply((argb >> 8) & 0xff);
     c.b = unpremultiply(argb & 0xff);
@@ -51,7 +52,7 @@ inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
 }
 
 /// Success when two image surfaces have the same size, format and pixel words; otherwise the
-/// first pixels that differ, expected against actual.
+/// first pixel that differs, expected against actual, and how many do.
 inline testing::AssertionResult samePixels(cairo_surface_t* expected, cairo_surface_t* actual) {
     const int width = cairo_image_surface_get_width(expected);
     const int height = cairo_image_surface_get_height(expected);
@@ -59,30 +60,29 @@ inline testing::AssertionResult samePixels(cairo_surface_t* expected, cairo_surf
         cairo_image_surface_get_width(actual) != width || cairo_image_surface_get_height(actual) != height) {
         return testing::AssertionFailure() << "the pictures differ in size or format";
     }
-    testing::AssertionResult result = testing::AssertionSuccess();
+    testing::AssertionResult result = testing::AssertionFailure();
     int differing = 0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const std::uint32_t want = wordAt(expected, x, y);
             const std::uint32_t got = wordAt(actual, x, y);
-            if (want != got && ++differing <= 3) {
-                result = testing::AssertionFailure();
+            if (want != got && differing++ == 0) {
                 result << "pixel (" << x << ", " << y << "): expected " << std::hex << want << ", got " << got
                        << std::dec << "; ";
             }
         }
     }
-    return differing == 0 ? result : result << differing << " pixels differ";
+    return differing == 0 ? testing::AssertionSuccess() : result << differing << " pixels differ";
 }
 
 /// How far apart two pictures of the same size are, channel by channel of their premultiplied words.
 struct Difference {
     long pixels = 0;
-    long inked = 0;    ///< pixels not clear in one or the other
-    long stray = 0;    ///< pixels clear in one and clearly inked (alpha over 64) in the other
-    long off = 0;      ///< pixels with a channel off by more than the few levels asked about
-    int largest = 0;   ///< the largest difference of any channel
-    double total = 0;  ///< the sum of the differences of every channel
+    long inked = 0;   ///< pixels not clear in one or the other
+    long stray = 0;   ///< pixels clear in one and clearly inked (alpha over 64) in the other
+    long off = 0;     ///< pixels with a channel off by more than the few levels asked about
+    int largest = 0;  ///< the largest difference of any channel
+    double total = 0; ///< the sum of the differences of every channel
     double mean() const { return total / (4.0 * static_cast<double>(pixels)); }
 };
 
@@ -110,16 +110,22 @@ inline Difference differenceOf(cairo_surface_t* a, cairo_surface_t* b, int fewLe
     return d;
 }
 
-/// A 32-bit image surface of `format` whose pixel (x, y) holds the word `word(x, y)`.
+/// An image surface of `format` whose pixel (x, y) holds the word `word(x, y)` (an A8 one its
+/// low byte).
 inline platform::CairoSurfacePtr surfaceOfWords(cairo_format_t format, int width, int height,
                                                 const std::function<std::uint32_t(int, int)>& word) {
     platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
     cairo_surface_flush(surface.get());
     unsigned char* data = cairo_image_surface_get_data(surface.get());
     for (int y = 0; y < height; ++y) {
+        unsigned char* row = data + y * cairo_image_surface_get_stride(surface.get());
         for (int x = 0; x < width; ++x) {
             const std::uint32_t w = word(x, y);
-            std::memcpy(data + y * cairo_image_surface_get_stride(surface.get()) + 4 * x, &w, 4);
+            if (format == CAIRO_FORMAT_A8) {
+                row[x] = static_cast<unsigned char>(w);
+            } else {
+                std::memcpy(row + 4 * x, &w, 4);
+            }
         }
     }
     cairo_surface_mark_dirty(surface.get());
@@ -127,8 +133,8 @@ inline platform::CairoSurfacePtr surfaceOfWords(cairo_format_t format, int width
 }
 
 /// An image surface painted in one colour, its components straight (not premultiplied), 0 to 1.
-inline platform::CairoSurfacePtr paintedSurface(int width, int height, double r, double g, double b, double a = 1.0,
-                                                cairo_format_t format = CAIRO_FORMAT_ARGB32) {
+inline platform::CairoSurfacePtr paintedSurface(int width, int height, double r, double g, double b,
+                                                double a = 1.0, cairo_format_t format = CAIRO_FORMAT_ARGB32) {
     platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
     const platform::CairoContextPtr cr = platform::makeContext(surface.get());
     cairo_set_source_rgba(cr.get(), r, g, b, a);
