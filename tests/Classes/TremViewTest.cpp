@@ -1,11 +1,11 @@
 #include "Classes/TremView.h"
-
 #include "platform/ui/Compositor.h"
 #include "tests/support/Pixels.h"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cstdint>
-#include <gtest/gtest.h>
 #include <limits>
 
 using platform::Rect;
@@ -17,13 +17,9 @@ namespace {
 
 constexpr Rect kPage(0, 0, 320, 411);
 
-std::uint32_t bits(float f) {
-    return std::bit_cast<std::uint32_t>(f);
-}
+std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
 
-bool isInk(Rgba c) {
-    return c.b > c.r + 100 && c.b > c.g + 60;
-}
+bool isInk(Rgba c) { return c.b > c.r + 100 && c.b > c.g + 60; }
 
 } // namespace
 
@@ -46,6 +42,8 @@ TEST(TremViewTest, PaperOffsetFollowsTheWritePosition) {
     };
     for (const auto& c : cases) {
         TremView page(kPage);
+        EXPECT_EQ(page.subviews(), (std::vector<std::shared_ptr<platform::View>>{
+                                       page.paperView(), page.graphView(), page.shadowView(), page.needleView()}));
         for (int i = 0; i < c.appends; ++i) {
             page.handleMove(i % 2 == 0 ? 0.7f : -3.0f);
         }
@@ -57,8 +55,8 @@ TEST(TremViewTest, PaperOffsetFollowsTheWritePosition) {
 
 TEST(TremViewTest, NeedleAngleIsMinusEighteenDegreesPerUnit) {
     const std::pair<float, std::uint32_t> cases[] = {
-        {1.0f, 0xbea0d97cu}, {-1.0f, 0x3ea0d97cu}, {0.5f, 0xbe20d97cu},
-        {5.0f, 0xbfc90fdbu}, {0.0f, 0x80000000u}, // -0: 0 x -18
+        {1.0f, 0xbea0d97cu}, {-1.0f, 0x3ea0d97cu}, {0.5f, 0xbe20d97cu}, {5.0f, 0xbfc90fdbu},
+        {0.0f, 0x80000000u}, // -0: 0 x -18
     };
     for (const auto& [value, angleBits] : cases) {
         TremView page(kPage);

@@ -53,8 +53,7 @@ struct RecorderBar {
     RecorderBar() {
         run->setWidth(70);
         settings->setWidth(100);
-        toolbar->setItems(
-            {run, std::make_shared<BarButtonItem>(BarButtonSystemItem::FlexibleSpace), settings});
+        toolbar->setItems({run, std::make_shared<BarButtonItem>(BarButtonSystemItem::FlexibleSpace), settings});
     }
 };
 
@@ -190,32 +189,29 @@ TEST(ToolbarTest, ItemChangesRedrawOnlyTheBarThatShowsThem) {
     survivor->setTitle("Resume");
 }
 
-// Bordered is slate, Done a strong blue; a disabled button fades into the bar, its title greyed.
 TEST(ToolbarTest, StylesAndStatesLookDifferent) {
-    RecorderBar bar;
-    bar.settings->setStyle(BarButtonItemStyle::Done);
+    auto toolbar = std::make_shared<Toolbar>(Rect(0, 0, 320, 49));
     auto disabled = std::make_shared<BarButtonItem>("Resume", BarButtonItemStyle::Bordered, nullptr);
     disabled->setEnabled(false);
-    bar.toolbar->setItems({bar.run, bar.settings, disabled});
+    toolbar->setItems({std::make_shared<BarButtonItem>("Pause", BarButtonItemStyle::Bordered, nullptr),
+                       std::make_shared<BarButtonItem>("Save", BarButtonItemStyle::Done, nullptr), disabled});
     Compositor compositor(Size{320, 49}, 2);
-    compositor.render(*bar.toolbar);
+    compositor.render(*toolbar);
     Rgba fill[3];
     int titleInk[3];
     for (std::size_t i = 0; i < 3; ++i) {
-        const Rect f = bar.toolbar->frameForItem(i);
+        const Rect f = toolbar->frameForItem(i);
         fill[i] = pixelAt(compositor.surface(), int(f.minX() + 3) * 2, int(centreOf(f).y) * 2);
-        titleInk[i] = inkIn(compositor.surface(),
-                            Rect(f.minX() * 2, f.minY() * 2, f.size.width * 2, f.size.height * 2), isWhitish);
+        const Rect inDevicePixels(f.minX() * 2, f.minY() * 2, f.size.width * 2, f.size.height * 2);
+        titleInk[i] = inkIn(compositor.surface(), inDevicePixels, isWhitish);
     }
-    EXPECT_GT(fill[1].b - fill[1].r, 120) << fill[1];
-    EXPECT_LT(fill[0].b - fill[0].r, 80) << fill[0];
-    const Rgba back = pixelAt(compositor.surface(), 2, 60);
-    const auto distance = [&](Rgba a) {
-        return std::abs(a.r - back.r) + std::abs(a.g - back.g) + std::abs(a.b - back.b);
-    };
-    EXPECT_LT(distance(fill[2]), distance(fill[0]) / 2 + 1);
+    EXPECT_GT(fill[1].b - fill[1].r, 120) << "Done is a strong blue: " << fill[1];
+    EXPECT_LT(fill[0].b - fill[0].r, 80) << "Bordered is slate: " << fill[0];
+    const Rgba bar = pixelAt(compositor.surface(), 2, 60);
+    const auto distance = [&](Rgba a) { return std::abs(a.r - bar.r) + std::abs(a.g - bar.g) + std::abs(a.b - bar.b); };
+    EXPECT_LT(distance(fill[2]), distance(fill[0]) / 2 + 1) << "disabled fades into the bar";
     EXPECT_TRUE(titleInk[0] > 60 && titleInk[1] > 60) << titleInk[0] << ", " << titleInk[1];
-    EXPECT_EQ(titleInk[2], 0);
+    EXPECT_EQ(titleInk[2], 0) << "a disabled title is greyed";
 }
 
 // ---- segmented control
@@ -249,8 +245,7 @@ protected:
 TEST_F(SegmentedControlTest, TheSegmentUnderTheReleaseIsSelectedAndReported) {
     for (std::int32_t stored : {7, -3, SegmentedControl::kNoSegment}) {
         control->setSelectedSegmentIndex(stored);
-        EXPECT_EQ(drawnSelected(), (std::vector<bool>{false, false, false}))
-            << "index " << stored << ": no segment";
+        EXPECT_EQ(drawnSelected(), (std::vector<bool>{false, false, false})) << "index " << stored << ": no segment";
     }
     for (std::int32_t i : {2, 0}) {
         router.click(centreOfSegment(std::size_t(i)));

@@ -17,10 +17,7 @@ namespace testing_support {
 
 /// One pixel, un-premultiplied, 0 to 255 per component.
 struct Rgba {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-    int a = 0;
+    int r = 0, g = 0, b = 0, a = 0;
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Rgba& c) {
@@ -40,15 +37,11 @@ inline std::uint32_t wordAt(cairo_surface_t* surface, int x, int y) {
 /// The pixel at device coordinates (x, y) of an ARGB32 image surface.
 inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
     const std::uint32_t argb = wordAt(surface, x, y);
-    Rgba c;
-    c.a = static_cast<int>(argb >> 24);
-    auto unpremultiply = [&](std::uint32_t v) {
-        return c.a == 0 ? 0 : static_cast<int>((v * 255 + c.a / 2) / c.a);
+    const int a = static_cast<int>(argb >> 24);
+    const auto straight = [&](int shift) {
+        return a == 0 ? 0 : int((((argb >> shift) & 0xff) * 255 + a / 2) / a);
     };
-    c.r = unpremultiply((argb >> 16) & 0xff);
-    c.g = unpremultiply((argb >> 8) & 0xff);
-    c.b = unpremultiply(argb & 0xff);
-    return c;
+    return Rgba{straight(16), straight(8), straight(0), a};
 }
 
 /// Success when two image surfaces have the same size, format and pixel words; otherwise the
@@ -64,8 +57,7 @@ inline testing::AssertionResult samePixels(cairo_surface_t* expected, cairo_surf
     int differing = 0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const std::uint32_t want = wordAt(expected, x, y);
-            const std::uint32_t got = wordAt(actual, x, y);
+            const std::uint32_t want = wordAt(expected, x, y), got = wordAt(actual, x, y);
             if (want != got && differing++ == 0) {
                 result << "pixel (" << x << ", " << y << "): expected " << std::hex << want << ", got " << got
                        << std::dec << "; ";
@@ -98,8 +90,7 @@ inline Difference differenceOf(cairo_surface_t* a, cairo_surface_t* b, int fewLe
                 d.total += channel;
                 largest = std::max(largest, channel);
             }
-            const std::uint32_t alphaA = pa >> 24;
-            const std::uint32_t alphaB = pb >> 24;
+            const std::uint32_t alphaA = pa >> 24, alphaB = pb >> 24;
             ++d.pixels;
             d.inked += alphaA != 0 || alphaB != 0;
             d.stray += (alphaA == 0 && alphaB > 64) || (alphaB == 0 && alphaA > 64);
@@ -116,9 +107,9 @@ inline platform::CairoSurfacePtr surfaceOfWords(cairo_format_t format, int width
                                                 const std::function<std::uint32_t(int, int)>& word) {
     platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height, format);
     cairo_surface_flush(surface.get());
-    unsigned char* data = cairo_image_surface_get_data(surface.get());
     for (int y = 0; y < height; ++y) {
-        unsigned char* row = data + y * cairo_image_surface_get_stride(surface.get());
+        unsigned char* row =
+            cairo_image_surface_get_data(surface.get()) + y * cairo_image_surface_get_stride(surface.get());
         for (int x = 0; x < width; ++x) {
             const std::uint32_t w = word(x, y);
             if (format == CAIRO_FORMAT_A8) {
