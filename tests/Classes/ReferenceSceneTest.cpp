@@ -11,9 +11,10 @@
 #include "platform/ui/PageCurl.h"
 #include "tests/support/Pixels.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -42,17 +43,17 @@ constexpr Tolerance kPictures{0.05, 4, 0.005};
 // decides and the pixel is lighter. At 1x that is near 5% of the page; at 2x near 1.4%.
 constexpr Tolerance kTrace{1.5, 16, 0.06};
 
-bool within(const testing_support::Difference& d, const Tolerance& tolerance) {
+bool within(cairo_surface_t* expected, cairo_surface_t* actual, const Tolerance& tolerance) {
+    const testing_support::Difference d = testing_support::differenceOf(expected, actual, tolerance.fewLevels);
     return d.mean() <= tolerance.mean && static_cast<double>(d.off) / d.pixels <= tolerance.share;
 }
 
 void expectLike(cairo_surface_t* expected, cairo_surface_t* actual, const std::string& name,
                 const Tolerance& tolerance) {
-    const testing_support::Difference d =
-        testing_support::differenceOf(expected, actual, tolerance.fewLevels);
-    if (within(d, tolerance)) {
+    if (within(expected, actual, tolerance)) {
         return;
     }
+    const testing_support::Difference d = testing_support::differenceOf(expected, actual, tolerance.fewLevels);
     const std::filesystem::path folder = std::filesystem::path(TREMBIT_TEST_OUTPUT_DIR) / "reference";
     std::filesystem::create_directories(folder);
     cairo_surface_write_to_png(expected, (folder / (name + ".png")).c_str());
@@ -65,7 +66,11 @@ void expectLike(cairo_surface_t* expected, cairo_surface_t* actual, const std::s
 
 // The artwork made for `scale`, read by Cairo.
 CairoSurfacePtr artwork(const std::string& stem, int scale) {
-    const std::string file = stem + (scale == 3 ? "" : "@" + std::to_string(scale) + "x") + ".png";
+    std::string file = stem;
+    if (scale != 3) {
+        file.append("@").append(std::to_string(scale)).append("x");
+    }
+    file.append(".png");
     CairoSurfacePtr surface(cairo_image_surface_create_from_png(platform::resourcePath(file).c_str()));
     EXPECT_EQ(cairo_surface_status(surface.get()), CAIRO_STATUS_SUCCESS) << file;
     return surface;
@@ -97,8 +102,8 @@ CairoSurfacePtr referencePage(const TremView& page, int scale, bool withTrace, N
                page.paperView()->layer().translation().y + nudge.paper * unit, scale);
     if (withTrace) {
         const platform::Rect graph = page.graphView()->frame();
-        const auto points = GraphView::tracePolyline(
-            page.graphView()->history(), page.graphView()->nextIndex(), graph.size.width, graph.size.height);
+        const auto points = GraphView::tracePolyline(page.graphView()->history(), page.graphView()->nextIndex(),
+                                                     graph.size.width, graph.size.height);
         platform::CairoSaveGuard guard(cr.get());
         cairo_translate(cr.get(), graph.origin.x, graph.origin.y);
         cairo_rectangle(cr.get(), 0, 0, graph.size.width, graph.size.height);
@@ -160,7 +165,8 @@ constexpr PageCase kPages[] = {
 TEST(ReferenceSceneTest, RecorderPageLooksAsCairoDrawsIt) {
     for (const int scale : {1, 2}) {
         for (const PageCase& c : kPages) {
-            const std::string name = std::string("recorder_") + c.name + "_" + std::to_string(scale) + "x";
+            std::string name = "recorder_";
+            name.append(c.name).append("_").append(std::to_string(scale)).append("x");
             SCOPED_TRACE(name);
             TremView page(kPage);
             fill(page, c.appends, c.last);
@@ -181,17 +187,15 @@ TEST(ReferenceSceneTest, AnyLayerMovedByOnePixelFails) {
         page.graphView()->setHidden(true);
         const CairoSurfacePtr actual = composed(page, scale);
         for (const Nudge nudge : {Nudge{.paper = 1}, Nudge{.shadow = 1}, Nudge{.needle = 1}}) {
-            EXPECT_FALSE(within(testing_support::differenceOf(referencePage(page, scale, false, nudge).get(),
-                                                              actual.get(), kPictures.fewLevels),
-                                kPictures))
+            EXPECT_FALSE(within(referencePage(page, scale, false, nudge).get(), actual.get(), kPictures))
                 << nudge.paper << nudge.shadow << nudge.needle;
         }
     }
 }
 
 // The part of a convex polygon where sign * (normal . p - offset) >= 0.
-std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polygon,
-                                       const platform::CurlFold& fold, double sign) {
+std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polygon, const platform::CurlFold& fold,
+                                       double sign) {
     std::vector<platform::Point> out;
     for (std::size_t i = 0; i < polygon.size(); ++i) {
         const platform::Point a = polygon[i];
@@ -218,8 +222,8 @@ void addPolygon(cairo_t* cr, const std::vector<platform::Point>& polygon) {
 }
 
 // Fills `polygon` with `picture` placed with its top-left corner at (x, y) device pixels.
-void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& polygons,
-              cairo_surface_t* picture, double x, double y, int scale) {
+void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& polygons, cairo_surface_t* picture,
+              double x, double y, int scale) {
     platform::CairoPatternPtr pattern(cairo_pattern_create_for_surface(picture));
     cairo_matrix_t toPixels;
     cairo_matrix_init(&toPixels, scale, 0, 0, scale, -x, -y);
@@ -237,13 +241,11 @@ void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& poly
 // The middle of an upward curl drawn by Cairo alone: each page filled into its side of the fold,
 // the flap's back (the artwork mirrored across the fold) on the resting side, and the shading
 // across the fold over the lifted part and the flap.
-CairoSurfacePtr referenceCurl(cairo_surface_t* oldPage, cairo_surface_t* newPage, double progress,
-                              int scale) {
+CairoSurfacePtr referenceCurl(cairo_surface_t* oldPage, cairo_surface_t* newPage, double progress, int scale) {
     const platform::Size size = kPage.size;
     const platform::CurlArtwork art = platform::makeCurlArtwork(oldPage, size, scale);
     const platform::CurlFold fold = platform::curlUpFold(size, progress);
-    const std::vector<platform::Point> page{
-        {0, 0}, {size.width, 0}, {size.width, size.height}, {0, size.height}};
+    const std::vector<platform::Point> page{{0, 0}, {size.width, 0}, {size.width, size.height}, {0, size.height}};
     const std::vector<platform::Point> lifted = halfPlane(page, fold, +1.0);
     const std::vector<platform::Point> resting = halfPlane(page, fold, -1.0);
     std::vector<platform::Point> flap;
@@ -288,8 +290,7 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
         box->setBackgroundColor(platform::Color{0.9, 0.4, 0.1, 1.0});
         settings->addSubview(box);
 
-        CairoSurfacePtr settingsPage =
-            testing_support::paintedSurface(320 * scale, 411 * scale, 0.773, 0.800, 0.831);
+        CairoSurfacePtr settingsPage = testing_support::paintedSurface(320 * scale, 411 * scale, 0.773, 0.800, 0.831);
         {
             const CairoContextPtr cr = platform::makeContext(settingsPage.get());
             cairo_scale(cr.get(), scale, scale);
@@ -312,7 +313,9 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
             compositor.render(*root, &animator);
             return compositor.surface();
         };
-        const auto name = [&](const char* frame) { return frame + ("_" + std::to_string(scale)) + "x"; };
+        const auto name = [&](std::string frame) {
+            return frame.append("_").append(std::to_string(scale)).append("x");
+        };
         expectLike(recorderPage.get(), frameAt(0.0), name("turn_first"), kPictures);
         expectLike(referenceCurl(recorderPage.get(), settingsPage.get(), 0.5, scale).get(), frameAt(0.5),
                    name("turn_middle"), kPictures);
