@@ -155,7 +155,8 @@ cairo_matrix_t turned(double angle, double scale, double x, double y) {
 }
 
 // Our own loops against Cairo, over the same noise and inside the same clip: an ink painted
-// through a coverage mask, and a picture turned and scaled with the bilinear filter.
+// through a coverage mask (placed so that the clip cuts into it), and a picture turned and scaled with the
+// bilinear filter.
 TEST(BlendTest, PaintingThroughAMaskAndTurnedPicturesMatchCairo) {
     const CairoSurfacePtr mask = noise(50, 30, CAIRO_FORMAT_A8, 1);
     const CairoSurfacePtr picture = noise(24, 40, CAIRO_FORMAT_ARGB32, 3);
@@ -184,15 +185,15 @@ TEST(BlendTest, PaintingThroughAMaskAndTurnedPicturesMatchCairo) {
                 cairo_paint(cr.get());
             } else {
                 cairo_set_source_rgba(cr.get(), ink.red, ink.green, ink.blue, ink.alpha);
-                cairo_mask_surface(cr.get(), mask.get(), 7, 9);
+                cairo_mask_surface(cr.get(), mask.get(), -3, -5);
             }
         }
         if (c.turn) {
             ASSERT_TRUE(platform::composeTransformed(
                 platform::imageBits(actual.get()), platform::imageBits(picture.get()), false, *c.turn, area));
         } else {
-            platform::paintThroughMask(platform::imageBits(actual.get()), platform::imageBits(mask.get()), 7,
-                                       9, area, ink);
+            platform::paintThroughMask(platform::imageBits(actual.get()), platform::imageBits(mask.get()), -3,
+                                       -5, area, ink);
         }
         cairo_surface_mark_dirty(actual.get());
         EXPECT_LE(differenceOf(expected.get(), actual.get(), 0).largest, c.largest);
