@@ -1,11 +1,8 @@
 #include "Classes/GraphView.h"
 
-#include "platform/ui/Compositor.h"
-#include "tests/support/Pixels.h"
-
+#include <array>
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 using platform::Point;
@@ -68,27 +65,4 @@ TEST(GraphViewTest, RingWrapsAndKeepsOldestAtTheBottom) {
     points = polylineOf(ring);
     EXPECT_EQ(points[0].x, xOf(2)) << "the first value is gone";
     EXPECT_EQ(points[199].x, xOf(201));
-}
-
-// Each pass clears only what the last one inked: a wide trace that narrows must leave nothing behind.
-TEST(GraphViewTest, RedrawLeavesNoStaleInk) {
-    auto view = std::make_shared<GraphView>(Rect(0, 0, kW, kH));
-    platform::Compositor compositor(platform::Size{kW, kH}, 2);
-    for (int i = 0; i < 200; ++i) {
-        view->updateHistory(i % 2 == 0 ? 0.9f : -0.9f);
-    }
-    compositor.render(*view);
-    ASSERT_GT(testing_support::pixelAt(compositor.surface(), 2 * 300, 2 * 150).a, 0)
-        << "the wide trace reaches 300";
-    for (int i = 0; i < 200; ++i) {
-        view->updateHistory(0.0f);
-    }
-    compositor.render(*view);
-    int stale = 0;
-    for (int y = 0; y < 2 * 291; y += 3) {
-        for (int x = 0; x < 2 * 320; x += 3) {
-            stale += std::abs(x - 320) > 8 && testing_support::pixelAt(compositor.surface(), x, y).a != 0;
-        }
-    }
-    EXPECT_EQ(stale, 0);
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -138,35 +139,27 @@ TEST(SampleConditioning, UnknownAxisDrawsFlatButKeepsState) {
 }
 
 TEST(SampleConditioning, ZeroMagnitudeOnLogScaleRaisesNoFloatingPointFlag) {
-    State last{};
-    State filter{};
+    State last{}, filter{};
     std::feclearexcept(FE_ALL_EXCEPT);
     const float value = conditionSample({}, last, filter, kFilterOff, 0, kLog);
     EXPECT_FALSE(std::fetestexcept(FE_DIVBYZERO | FE_INVALID));
     EXPECT_EQ(0u, std::bit_cast<std::uint32_t>(value));
 }
 
+// The four rates by index; any other index is the default, 40 a second.
 TEST(SampleConditioning, UpdateFrequencyTable) {
-    const struct {
-        std::int32_t index;
-        float rate;
-        double interval;
-    } cases[] = {
-        {0, 20.0f, 0.05},
-        {1, 40.0f, 0.025},
-        {2, 60.0f, 1.0 / static_cast<double>(60.0f)},
-        {3, 200.0f, 0.005},
-        {-1, 40.0f, 0.025},
-        {4, 40.0f, 0.025},
-        {std::numeric_limits<std::int32_t>::min(), 40.0f, 0.025},
-        {std::numeric_limits<std::int32_t>::max(), 40.0f, 0.025},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.index);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(c.rate),
-                  std::bit_cast<std::uint32_t>(updateFrequencyRate(c.index)));
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(c.interval),
-                  std::bit_cast<std::uint64_t>(updateInterval(c.index)));
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    const std::tuple<std::int32_t, float, double> cases[] = {
+        {0, 20.0f, 0.05},     {1, 40.0f, 0.025},   {2, 60.0f, 1.0 / static_cast<double>(60.0f)},
+        {3, 200.0f, 0.005},   {-1, 40.0f, 0.025},  {4, 40.0f, 0.025},
+        {kMin, 40.0f, 0.025}, {kMax, 40.0f, 0.025}};
+    for (const auto& [index, rate, interval] : cases) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(rate),
+                  std::bit_cast<std::uint32_t>(updateFrequencyRate(index)));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(interval),
+                  std::bit_cast<std::uint64_t>(updateInterval(index)));
     }
 }
 

@@ -25,18 +25,11 @@ double secondsSince(Clock::time_point start) {
 }
 
 TEST(SdlWindowScaleTest, LargestScaleLeavingATenthForDecorations) {
-    struct Case {
-        int usableHeightPixels;
-        int expectedScale;
-    };
-    const Case cases[] = {
-        {-1, 1},   {0, 1},    {300, 1},  {480, 1},  {600, 1}, {1066, 1}, // 960 needs 1066.7: just short
-        {1067, 2}, {1080, 2}, {1599, 2}, {1600, 3}, // 1440 is exactly nine tenths of 1600
-        {2160, 3}, {4320, 3},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(SdlWindow::scaleForUsableHeight(c.usableHeightPixels), c.expectedScale)
-            << "usable height " << c.usableHeightPixels;
+    // 960 needs 1066.7, so 1066 is just short of scale 2; 1440 is exactly nine tenths of 1600.
+    const std::pair<int, int> cases[] = {{-1, 1},   {0, 1},    {600, 1},  {1066, 1}, {1067, 2},
+                                         {1599, 2}, {1600, 3}, {2160, 3}, {4320, 3}};
+    for (const auto& [usableHeightPixels, scale] : cases) {
+        EXPECT_EQ(SdlWindow::scaleForUsableHeight(usableHeightPixels), scale) << usableHeightPixels;
     }
 }
 
@@ -56,9 +49,7 @@ TEST(SdlWindowMappingTest, PictureFitsCentredAndPixelsBecomePoints) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.width << " x " << c.height << ", pixel " << c.pixel.x << ", " << c.pixel.y);
-        const Rect picture = SdlWindow::pictureRectInOutput(c.width, c.height);
-        EXPECT_EQ(picture, c.picture)
-            << picture.minX() << ", " << picture.minY() << ", " << picture.size.width;
+        EXPECT_EQ(SdlWindow::pictureRectInOutput(c.width, c.height), c.picture);
         const Point point = SdlWindow::pointForOutputPixel(c.pixel, c.width, c.height);
         EXPECT_FLOAT_EQ(point.x, c.point.x);
         EXPECT_FLOAT_EQ(point.y, c.point.y);
@@ -98,32 +89,23 @@ std::uint32_t shownPixel(SDL_Window* window, int x, int y) {
     return (std::uint32_t{r} << 16) | (std::uint32_t{g} << 8) | b;
 }
 
+// At the window's own scale a picture is copied; at another it is scaled to fit.
 TEST_F(OffscreenWindowTest, PicturesReachTheWindowsPixelsAtItsSizeOrScaledIntoIt) {
     ASSERT_EQ(window_->presentation(), SdlWindow::Presentation::WindowSurface);
-    struct Case {
-        int scale;
-        cairo_format_t format;
-    };
-    // At the window's own scale the picture is copied; at another it is scaled to fit.
-    const Case cases[] = {{1, CAIRO_FORMAT_ARGB32},
-                          {1, CAIRO_FORMAT_RGB24},
-                          {2, CAIRO_FORMAT_ARGB32},
-                          {3, CAIRO_FORMAT_ARGB32}};
-    for (const Case& c : cases) {
-        CairoSurfacePtr picture{cairo_image_surface_create(c.format, 320 * c.scale, 480 * c.scale)};
+    for (const auto& [scale, format] :
+         {std::pair{1, CAIRO_FORMAT_ARGB32}, std::pair{1, CAIRO_FORMAT_RGB24},
+          std::pair{2, CAIRO_FORMAT_ARGB32}, std::pair{3, CAIRO_FORMAT_ARGB32}}) {
+        SCOPED_TRACE(testing::Message() << "scale " << scale << " format " << format);
+        CairoSurfacePtr picture{cairo_image_surface_create(format, 320 * scale, 480 * scale)};
         CairoContextPtr cr{cairo_create(picture.get())};
         cairo_set_source_rgb(cr.get(), 1.0, 0.0, 0.0);
         cairo_paint(cr.get());
         cairo_set_source_rgb(cr.get(), 0.0, 0.0, 1.0);
-        cairo_rectangle(cr.get(), 160 * c.scale, 0, 160 * c.scale, 480 * c.scale);
+        cairo_rectangle(cr.get(), 160 * scale, 0, 160 * scale, 480 * scale);
         cairo_fill(cr.get());
         window_->present(picture.get());
-        const std::uint32_t left = shownPixel(window_->handle(), 159, 240);
-        const std::uint32_t right = shownPixel(window_->handle(), 160, 240);
-        EXPECT_EQ(left, 0xff0000u) << "scale " << c.scale << " format " << c.format << ": got " << std::hex
-                                   << left;
-        EXPECT_EQ(right, 0x0000ffu) << "scale " << c.scale << " format " << c.format << ": got " << std::hex
-                                    << right;
+        EXPECT_EQ(shownPixel(window_->handle(), 159, 240), 0xff0000u);
+        EXPECT_EQ(shownPixel(window_->handle(), 160, 240), 0x0000ffu);
     }
     EXPECT_THROW(window_->present(nullptr), std::invalid_argument);
     CairoSurfacePtr mask{cairo_image_surface_create(CAIRO_FORMAT_A8, 320, 480)};
@@ -145,8 +127,7 @@ TEST_F(OffscreenWindowTest, FrameDrawnIntoTheWindowsPixelsIsShownAndFinishedWhen
         cairo_paint(cr.get());
     }
     window_->present(frame);
-    EXPECT_EQ(shownPixel(window_->handle(), 10, 10), 0x00ff00u)
-        << std::hex << shownPixel(window_->handle(), 10, 10);
+    EXPECT_EQ(shownPixel(window_->handle(), 10, 10), 0x00ff00u);
 
     CairoSurfacePtr old{cairo_surface_reference(frame)};
     SDL_SetWindowSize(window_->handle(), 400, 500);

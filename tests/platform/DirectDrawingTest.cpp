@@ -7,13 +7,13 @@
 #include "platform/gfx/Picture.h"
 #include "tests/support/Pixels.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -83,7 +83,7 @@ TEST(DirectStrokeTest, LooksLikeCairosStroke) {
         const char* name;
         int scale;
         std::vector<DevicePoint> points; // in points
-        double offShare; // allowed share of inked pixels off by more than 16 levels
+        double offShare;                 // allowed share of inked pixels off by more than 16 levels
     } cases[] = {
         {"level", 1, {{3, 20}, {70, 20.4}}, 0.0},
         {"steep", 2, {{30, 2}, {34, 60}}, 0.0},
@@ -124,7 +124,8 @@ TEST(DirectStrokeTest, DrawingAfterAStrokeLandsOnTopOfIt) {
     const CairoSurfacePtr surface = platform::makeImageSurface(kWidth, kHeight);
     picture.composeInto(surface.get(), cairo_rectangle_int_t{0, 0, kWidth, kHeight}, identity());
     const testing_support::Rgba over = testing_support::pixelAt(surface.get(), 40, 30);
-    EXPECT_TRUE(std::abs(over.r - 128) <= 2 && std::abs(over.g - 128) <= 2) << "half green over red: " << over;
+    EXPECT_TRUE(std::abs(over.r - 128) <= 2 && std::abs(over.g - 128) <= 2)
+        << "half green over red: " << over;
     EXPECT_EQ(testing_support::wordAt(surface.get(), 20, 30), 0xffff0000u) << "the stroke outside the fill";
 }
 
@@ -132,77 +133,70 @@ TEST(DirectStrokeTest, DrawingAfterAStrokeLandsOnTopOfIt) {
 // stretches, full stretches and everything between, as a stroke has.
 CairoSurfacePtr noise(int width, int height, cairo_format_t format, unsigned seed) {
     std::mt19937 random(seed);
-    if (format == CAIRO_FORMAT_A8) {
-        CairoSurfacePtr mask = platform::makeImageSurface(width, height, format);
-        cairo_surface_flush(mask.get());
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const unsigned r = random() % 4;
-                cairo_image_surface_get_data(mask.get())[y * cairo_image_surface_get_stride(mask.get()) + x] =
-                    static_cast<unsigned char>(r == 0 ? 0 : r == 1 ? 255 : random() % 256);
-            }
+    return testing_support::surfaceOfWords(format, width, height, [&](int, int) -> std::uint32_t {
+        if (format == CAIRO_FORMAT_A8) {
+            const unsigned r = random() % 4;
+            return r == 0 ? 0 : r == 1 ? 255 : random() % 256;
         }
-        cairo_surface_mark_dirty(mask.get());
-        return mask;
-    }
-    return testing_support::surfaceOfWords(format, width, height, [&](int, int) {
         const std::uint32_t alpha = random() % 256;
-        const auto channel = [&] { return alpha == 0 ? 0u : static_cast<std::uint32_t>(random() % (alpha + 1)); };
+        const auto channel = [&] {
+            return alpha == 0 ? 0u : static_cast<std::uint32_t>(random() % (alpha + 1));
+        };
         return alpha << 24 | channel() << 16 | channel() << 8 | channel();
     });
 }
 
-TEST(BlendTest, PaintingThroughAMaskMatchesCairo) {
-    const CairoSurfacePtr mask = noise(50, 30, CAIRO_FORMAT_A8, 1);
-    const CairoSurfacePtr expected = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 2);
-    const CairoSurfacePtr actual = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 2);
-    const platform::Color ink{0.0, 0.2, 0.9, 0.7};
-    const cairo_rectangle_int_t area{10, 12, 40, 25};
-    {
-        platform::CairoContextPtr cr = platform::makeContext(expected.get());
-        cairo_rectangle(cr.get(), area.x, area.y, area.width, area.height);
-        cairo_clip(cr.get());
-        cairo_set_source_rgba(cr.get(), ink.red, ink.green, ink.blue, ink.alpha);
-        cairo_mask_surface(cr.get(), mask.get(), 7, 9);
-    }
-    platform::paintThroughMask(platform::imageBits(actual.get()), platform::imageBits(mask.get()), 7, 9, area, ink);
-    cairo_surface_mark_dirty(actual.get());
-    EXPECT_LE(differenceOf(expected.get(), actual.get(), 0).largest, 1);
+cairo_matrix_t turned(double angle, double scale, double x, double y) {
+    cairo_matrix_t m;
+    cairo_matrix_init_translate(&m, x, y);
+    cairo_matrix_rotate(&m, angle);
+    cairo_matrix_scale(&m, scale, scale);
+    return m;
 }
 
-TEST(TurnedPictureTest, MatchesCairosBilinearFilter) {
+// Our own loops against Cairo, over the same noise and inside the same clip: an ink painted
+// through a coverage mask (placed so that the clip cuts into it), and a picture turned and scaled with the
+// bilinear filter.
+TEST(BlendTest, PaintingThroughAMaskAndTurnedPicturesMatchCairo) {
+    const CairoSurfacePtr mask = noise(50, 30, CAIRO_FORMAT_A8, 1);
+    const CairoSurfacePtr picture = noise(24, 40, CAIRO_FORMAT_ARGB32, 3);
+    const platform::Color ink{0.0, 0.2, 0.9, 0.7};
+    const cairo_rectangle_int_t area{4, 2, kWidth - 10, kHeight - 6};
     const struct {
         const char* name;
-        double angle; // radians
-        double scale;
-        double x;
-        double y;
-    } cases[] = {{"turned and halved", 0.7, 0.5, 40.0, 20.0},
-                 {"upside down and doubled", 3.0, 2.0, 60.0, 60.0},
-                 {"mostly off the surface", 0.2, 1.0, -20.0, 50.0}};
-    const CairoSurfacePtr picture = noise(24, 40, CAIRO_FORMAT_ARGB32, 3);
+        std::optional<cairo_matrix_t> turn; // none: the ink through the mask
+        int largest;                        // the largest difference of a channel allowed
+    } cases[] = {{"through a mask", std::nullopt, 1},
+                 {"turned and halved", turned(0.7, 0.5, 40.0, 20.0), 3},
+                 {"upside down and doubled", turned(3.0, 2.0, 60.0, 60.0), 3},
+                 {"mostly off the surface", turned(0.2, 1.0, -20.0, 50.0), 3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const CairoSurfacePtr expected = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 4);
         const CairoSurfacePtr actual = noise(kWidth, kHeight, CAIRO_FORMAT_ARGB32, 4);
-        cairo_matrix_t m;
-        cairo_matrix_init_translate(&m, c.x, c.y);
-        cairo_matrix_rotate(&m, c.angle);
-        cairo_matrix_scale(&m, c.scale, c.scale);
-        const cairo_rectangle_int_t area{4, 2, kWidth - 10, kHeight - 6};
         {
             platform::CairoContextPtr cr = platform::makeContext(expected.get());
             cairo_rectangle(cr.get(), area.x, area.y, area.width, area.height);
             cairo_clip(cr.get());
-            cairo_set_matrix(cr.get(), &m);
-            cairo_set_source_surface(cr.get(), picture.get(), 0, 0);
-            cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_BILINEAR);
-            cairo_paint(cr.get());
+            if (c.turn) {
+                cairo_set_matrix(cr.get(), &*c.turn);
+                cairo_set_source_surface(cr.get(), picture.get(), 0, 0);
+                cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_BILINEAR);
+                cairo_paint(cr.get());
+            } else {
+                cairo_set_source_rgba(cr.get(), ink.red, ink.green, ink.blue, ink.alpha);
+                cairo_mask_surface(cr.get(), mask.get(), -3, -5);
+            }
         }
-        ASSERT_TRUE(platform::composeTransformed(platform::imageBits(actual.get()),
-                                                 platform::imageBits(picture.get()), false, m, area));
+        if (c.turn) {
+            ASSERT_TRUE(platform::composeTransformed(
+                platform::imageBits(actual.get()), platform::imageBits(picture.get()), false, *c.turn, area));
+        } else {
+            platform::paintThroughMask(platform::imageBits(actual.get()), platform::imageBits(mask.get()), -3,
+                                       -5, area, ink);
+        }
         cairo_surface_mark_dirty(actual.get());
-        EXPECT_LE(differenceOf(expected.get(), actual.get(), 0).largest, 3);
+        EXPECT_LE(differenceOf(expected.get(), actual.get(), 0).largest, c.largest);
     }
 }
 
@@ -238,7 +232,8 @@ TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesAsPixmanDoes) {
     } cases[] = {
         {"ruled paper", 300, paper, paper, true},
         {"too small to look", 100, paper, paper, false},
-        {"rows that differ only in their last pixel", 300, paper, [](int y) { return std::uint32_t(y); }, false},
+        {"rows that differ only in their last pixel", 300, paper, [](int y) { return std::uint32_t(y); },
+         false},
         {"few repeats", 300, fewRepeats, fewRepeats, false},
     };
     for (const auto& c : cases) {
@@ -252,7 +247,9 @@ TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesAsPixmanDoes) {
         ASSERT_EQ(!sources.empty(), c.table);
         for (std::size_t y = 0; y < sources.size(); ++y) {
             ASSERT_LE(sources[y], y);
-            ASSERT_EQ(std::memcmp(bits.data + y * bits.stride, bits.data + sources[y] * bits.stride, c.size * 4u), 0)
+            ASSERT_EQ(
+                std::memcmp(bits.data + y * bits.stride, bits.data + sources[y] * bits.stride, c.size * 4u),
+                0)
                 << "row " << y << " read as row " << sources[y];
         }
         expectLoopsMatchPixman(picture.get(), sources);
