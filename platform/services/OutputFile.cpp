@@ -25,6 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// How long a write held back by a pipe or a device waits for its reader once a stop is asked for.
+constexpr int kStopGraceMilliseconds = 300;
+
 // As many links as the kernel follows in one path before it says ELOOP.
 constexpr int kMostLinks = 40;
 
@@ -291,13 +294,17 @@ std::size_t writeSome(int fd, std::string_view bytes, int& error) {
     while (done < bytes.size()) {
         std::size_t chunk = bytes.size() - done;
         if (mayBlock) {
-            std::array<pollfd, 2> watched{{{fd, POLLOUT, 0}, {stop::fd(), POLLIN, 0}}};
-            if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) {
+            // Once a stop is asked for, a reader still taking what comes keeps it coming; one that
+            // takes nothing for kStopGraceMilliseconds is given up on.
+            const bool stopping = stop::requested();
+            std::array<pollfd, 2> watched{{{fd, POLLOUT, 0}, {stopping ? -1 : stop::fd(), POLLIN, 0}}};
+            const int ready = ::poll(watched.data(), watched.size(), stopping ? kStopGraceMilliseconds : -1);
+            if (ready < 0 && errno != EINTR) {
                 error = errno;
                 return done;
             }
             if (watched[0].revents == 0) {
-                if (stop::requested()) {
+                if (stopping && ready == 0) {
                     error = EINTR; // asked to stop while nobody took what was written
                     return done;
                 }

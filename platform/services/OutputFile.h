@@ -45,8 +45,8 @@ std::filesystem::path writeNewFile(const std::filesystem::path& folder, const st
 
 /// Writes `bytes` to `fd`, however many writes it takes, and returns how many reached it. On a
 /// failure `error` holds its errno (0: all written). Where a write could block (a pipe nobody
-/// drains, a terminal, a device) it waits beside the stop descriptor, and gives up with EINTR once
-/// a stop is asked for while nothing more can be written.
+/// drains, a terminal, a device) it waits beside the stop descriptor; once a stop is asked for, it
+/// gives up with EINTR when the reader takes nothing for 0.3 s.
 std::size_t writeSome(int fd, std::string_view bytes, int& error);
 
 /// writeSome, all or nothing: throws OutputError naming `name` at the first failure, after which
