@@ -79,8 +79,26 @@ void Pointer::click(Point point) {
     router_.click(point);
 }
 
-bool Pointer::pressKey(InputEvent::Key key) {
-    switch (key) {
+bool Pointer::handle(const InputEvent& event) {
+    switch (event.kind) {
+    case InputEvent::Kind::Press:
+        router_.press(event.point);
+        return true;
+    case InputEvent::Kind::Move:
+        router_.move(event.point);
+        return true;
+    case InputEvent::Kind::Release:
+        router_.release(event.point);
+        return true;
+    case InputEvent::Kind::Cancel:
+        router_.cancel();
+        return true;
+    case InputEvent::Kind::Key:
+        break;
+    default:
+        return false;
+    }
+    switch (event.key) {
     case InputEvent::Key::Space:
         tapButton("run");
         return true;

@@ -37,9 +37,10 @@ public:
     std::optional<std::string> select(const std::string& name, int index);
     /// Clicks at `point`, in window points.
     void click(Point point);
-    /// Space presses the run button, S the settings button, Return the Done button. False for a
-    /// key that presses no button.
-    bool pressKey(InputEvent::Key key);
+    /// Passes a press, move, release or cancel on to the touch path, and turns keys into presses:
+    /// Space the run button, S the settings button, Return the Done button. False for an event it
+    /// does not take (a quit, an expose, another key).
+    bool handle(const InputEvent& event);
 
 private:
     Window& window_;

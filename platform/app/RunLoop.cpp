@@ -146,37 +146,17 @@ double RunLoop::nextEventTime() const {
 
 void RunLoop::handle(const std::vector<InputEvent>& events) {
     for (const InputEvent& event : events) {
-        switch (event.kind) {
-        case InputEvent::Kind::Press:
-            router_.press(event.point);
-            break;
-        case InputEvent::Kind::Move:
-            router_.move(event.point);
-            break;
-        case InputEvent::Kind::Release:
-            router_.release(event.point);
-            break;
-        case InputEvent::Kind::Cancel:
-            router_.cancel();
-            break;
-        case InputEvent::Kind::Quit:
-            quit_ = true;
-            break;
-        case InputEvent::Kind::Expose:
+        if (pointer_.handle(event)) {
+            continue;
+        }
+        if (event.kind == InputEvent::Kind::Expose && lastDisplay_ > -kForever) {
             // Composed again, not only shown again: after a resize the window's pixels are new.
-            if (lastDisplay_ > -kForever) {
-                render();
-                backend_.present();
-            }
-            break;
-        case InputEvent::Kind::Key:
-            if (!pointer_.pressKey(event.key)) {
-                quit_ = quit_ || event.key == InputEvent::Key::CtrlQ;
-                if (event.key == InputEvent::Key::CtrlS) {
-                    saveWindowPicture();
-                }
-            }
-            break;
+            render();
+            backend_.present();
+        }
+        quit_ = quit_ || event.kind == InputEvent::Kind::Quit || event.key == InputEvent::Key::CtrlQ;
+        if (event.kind == InputEvent::Kind::Key && event.key == InputEvent::Key::CtrlS) {
+            saveWindowPicture();
         }
     }
 }
