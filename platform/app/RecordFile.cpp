@@ -127,7 +127,8 @@ void RecordFile::append(const DeliveredSample& delivered, bool now) {
 
 void RecordFile::hand() {
     std::unique_lock lock(mutex_);
-    // Formatting keeps pace with a replay on the whole, so this waits for at most one batch's work.
+    // Waits while the writer still holds the batch before: for one batch's formatting, or, on a pipe,
+    // for its reader, which a stop cuts short (see writeSome).
     changed_.wait(lock, [this] { return !handedFull_; });
     handed_.swap(gathered_);
     handedFull_ = true;
