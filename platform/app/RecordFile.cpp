@@ -39,8 +39,7 @@ int timeDigits(double t) {
 } // namespace
 
 RecordFile::RecordFile(std::filesystem::path path, Flushing flushing)
-    : path_(std::move(path)), flushing_(flushing),
-      fd_(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+    : path_(std::move(path)), flushing_(flushing), fd_(openForWriting(path_, O_CREAT | O_TRUNC)) {
     if (fd_.get() < 0) {
         throw std::runtime_error("cannot write the record file " + path_.string() + ": " +
                                  std::strerror(errno));

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -138,6 +140,14 @@ public:
 
     OwnedFd& fd() { return fd_; }
     const fs::path& path() const { return path_; }
+    /// Writes `bytes` as the whole file, flushed to the disk and closed.
+    void fill(std::string_view bytes, const fs::path& name) {
+        writeAll(fd_.get(), bytes, name);
+        if (::fsync(fd_.get()) != 0) {
+            throw OutputError(name, reason(errno));
+        }
+        closeChecked(fd_, name);
+    }
     void renamed() { renamed_ = true; }
 
 private:
@@ -173,15 +183,10 @@ void replace(const Destination& destination, std::string_view bytes, const fs::p
         throw OutputError(name, reason(errno));
     }
     TemporaryFile temporary(destination.path, name);
-    OwnedFd& fd = temporary.fd();
-    if (destination.exists && ::fchmod(fd.get(), destination.status.st_mode & 07777) != 0) {
+    if (destination.exists && ::fchmod(temporary.fd().get(), destination.status.st_mode & 07777) != 0) {
         throw OutputError(name, reason(errno));
     }
-    writeAll(fd.get(), bytes, name);
-    if (::fsync(fd.get()) != 0) {
-        throw OutputError(name, reason(errno));
-    }
-    closeChecked(fd, name);
+    temporary.fill(bytes, name);
     if (::rename(temporary.path().c_str(), destination.path.c_str()) != 0) {
         throw OutputError(name, reason(errno));
     }
@@ -241,8 +246,7 @@ void writeOutputFile(const fs::path& path, std::string_view bytes) {
         writeAll(destination.fd, bytes, path);
         return;
     case Destination::Kind::Direct: {
-        // A FIFO's opening waits for a reader; a signal ends that wait with EINTR.
-        OwnedFd fd(::open(destination.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+        OwnedFd fd = openForWriting(destination.path, O_NOCTTY);
         if (fd.get() < 0) {
             throw OutputError(path, reason(errno));
         }
@@ -257,12 +261,7 @@ std::filesystem::path writeNewFile(const std::filesystem::path& folder, const st
                                    const std::string& extension, std::string_view bytes) {
     const fs::path first = numbered(folder, stem, extension, 1);
     TemporaryFile temporary(first, first);
-    OwnedFd& fd = temporary.fd();
-    writeAll(fd.get(), bytes, first);
-    if (::fsync(fd.get()) != 0) {
-        throw OutputError(first, reason(errno));
-    }
-    closeChecked(fd, first);
+    temporary.fill(bytes, first);
     for (int copy = 1; copy <= kMostCopies; ++copy) {
         const fs::path name = numbered(folder, stem, extension, copy);
         // A hard link appears only where nothing is: two programs saving at once never meet.
@@ -281,6 +280,32 @@ std::filesystem::path writeNewFile(const std::filesystem::path& folder, const st
         }
     }
     throw OutputError(first, reason(EEXIST));
+}
+
+OwnedFd openForWriting(const fs::path& path, int flags, mode_t mode) {
+    using std::chrono::steady_clock;
+    std::optional<steady_clock::time_point> giveUpAt;
+    while (true) {
+        // Never blocking: a FIFO without a reader says ENXIO at once, where a blocking open would
+        // wait for one out of reach of a stop.
+        OwnedFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | flags, mode));
+        if (fd.get() >= 0 || (errno != ENXIO && errno != EINTR)) {
+            return fd;
+        }
+        // Nothing tells when a reader comes, so it is looked for in short naps; once a stop is
+        // asked for, for as long as a held-back write would wait.
+        if (stop::requested()) {
+            const steady_clock::time_point now = steady_clock::now();
+            giveUpAt = giveUpAt.value_or(now + std::chrono::milliseconds(kStopGraceMilliseconds));
+            if (now >= *giveUpAt) {
+                errno = EINTR;
+                return OwnedFd(-1);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } else {
+            stop::sleepUntil(steady_clock::now() + std::chrono::milliseconds(20));
+        }
+    }
 }
 
 std::size_t writeSome(int fd, std::string_view bytes, int& error) {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/services/OwnedFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -42,6 +45,12 @@ void writeOutputFile(const std::filesystem::path& path, std::string_view bytes);
 /// path made. Throws OutputError naming the first name; no temporary file is left behind.
 std::filesystem::path writeNewFile(const std::filesystem::path& folder, const std::string& stem,
                                    const std::string& extension, std::string_view bytes);
+
+/// Opens `path` for writing, with O_WRONLY, O_CLOEXEC and O_NONBLOCK besides `flags` (and `mode`
+/// for O_CREAT). A FIFO is opened once it has a reader, which is waited for beside the stop
+/// request; once a stop is asked for, for 0.3 s at most, after which it fails with EINTR. On
+/// failure the descriptor is -1 and errno says why.
+OwnedFd openForWriting(const std::filesystem::path& path, int flags = 0, mode_t mode = 0666);
 
 /// Writes `bytes` to `fd`, however many writes it takes, and returns how many reached it. On a
 /// failure `error` holds its errno (0: all written). Where a write could block (a pipe nobody

@@ -15,6 +15,14 @@ public:
     }
     OwnedFd(const OwnedFd&) = delete;
     OwnedFd& operator=(const OwnedFd&) = delete;
+    OwnedFd(OwnedFd&& other) noexcept : fd_(other.release()) {}
+    OwnedFd& operator=(OwnedFd&& other) noexcept {
+        if (this != &other) {
+            OwnedFd gone(fd_);
+            fd_ = other.release();
+        }
+        return *this;
+    }
     int get() const { return fd_; }
     /// Gives the descriptor up without closing it, for a close whose result is looked at.
     int release() {

@@ -2,6 +2,7 @@
 
 #include "platform/services/Accelerometer.h"
 #include "platform/services/SampleLine.h"
+#include "platform/services/StopRequest.h"
 
 #include <algorithm>
 #include <array>
@@ -63,6 +64,7 @@ StdinSource::~StdinSource() {
 }
 
 void StdinSource::read() {
+    stop::keepSignalsFromThisThread();
     std::vector<char> buffer(kReadBytes);
     std::string line;
     line.reserve(kHeldLineBytes);

@@ -197,21 +197,33 @@ TEST(ReliabilityTest, Signals) {
     }
 }
 
-// A record going to a pipe that nobody drains holds the run back only until it is asked to stop: the
-// rows that could not be written are said, and the exit status says the output is incomplete.
-TEST(ReliabilityTest, StopWhileTheRecordPipeIsFull) {
-    Scratch scratch;
-    const fs::path fifo = scratch / "fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC); // holds the FIFO open, never reads
-    const e2e::Result result = scratch.run(headless({"--record", fifo.string()}),
-                                           {.signalAfterSeconds = 0.5 * kSlowdown, .signal = SIGINT});
-    ::close(reader);
-    EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_NE(result.err.find("cannot write the record file " + fifo.string() + ": Interrupted system call"),
-              std::string::npos)
-        << result.err;
+// An output going to a pipe holds the run back after a stop only while someone takes it: a record
+// whose reader never reads, and a state file whose FIFO nobody opens, are said as not written and the
+// exit status says the outputs are incomplete.
+TEST(ReliabilityTest, StopWhileAnOutputPipeIsHeldBack) {
+    const struct {
+        const char* option;
+        bool idleReader; // someone holds the FIFO open for reading, and never reads
+        const char* said;
+    } cases[] = {
+        {"--record", true, "cannot write the record file FIFO: Interrupted system call"},
+        {"--dump-state", false, "cannot write FIFO: Interrupted system call"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        Scratch scratch;
+        const fs::path fifo = scratch / "fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const int reader = c.idleReader ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        const e2e::Result result = scratch.run(headless({c.option, fifo.string()}),
+                                               {.signalAfterSeconds = 0.5 * kSlowdown, .signal = SIGINT});
+        ::close(reader);
+        std::string said = c.said;
+        said.replace(said.find("FIFO"), 4, fifo.string());
+        EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+    }
 }
 
 // An input of any kind is read in bounded pieces, and one without end is refused at its cap. Without
