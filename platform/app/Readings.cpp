@@ -34,15 +34,15 @@ std::string Readings::title(double now) {
         }
     }
     const double rms = std::sqrt(sumOfSquares / static_cast<double>(kTraceLength));
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%zu", times_.size());
-    char largest[32];
-    std::snprintf(largest, sizeof largest, "%.2f", static_cast<double>(peak));
-    char root[32];
-    std::snprintf(root, sizeof root, "%.2f", rms);
-    return std::string("Trembit ") + dash_ + " " + substitute(translate("%s/s"), rate) + " " + dash_ + " " +
-           substitute(translate("peak %s"), largest) + " " + dash_ + " " +
-           substitute(translate("rms %s"), root);
+    const auto twoDecimals = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", value);
+        return std::string(text);
+    };
+    return std::string("Trembit ") + dash_ + " " +
+           substitute(translate("%s/s"), std::to_string(times_.size())) + " " + dash_ + " " +
+           substitute(translate("peak %s"), twoDecimals(peak)) + " " + dash_ + " " +
+           substitute(translate("rms %s"), twoDecimals(rms));
 }
 
 std::string Readings::title(double now, std::uint64_t events, bool notSaved) {
