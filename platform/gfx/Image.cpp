@@ -1,7 +1,6 @@
 #include "platform/gfx/Image.h"
 
 #include "platform/gfx/PngFormat.h"
-#include "platform/gfx/PngReader.h"
 #include "platform/gfx/Resources.h"
 
 #include <array>
@@ -24,9 +23,6 @@ constexpr std::uint32_t kIhdrLength = 13;
 constexpr unsigned kAlphaChannelBit = 4;
 // Decoders refuse sizes beyond 2^31 - 1 pixels a side; so do we, before the number reaches an int.
 constexpr std::uint32_t kLargestSide = 0x7fffffffu;
-// Files are read whole for the quick decoder up to this size; larger ones go to Cairo, which
-// streams them.
-constexpr std::uintmax_t kLargestQuickFile = std::uintmax_t{64} << 20;
 
 [[noreturn]] void throwLoadError(const std::filesystem::path& path, const char* reason) {
     throw std::runtime_error("cannot load image " + path.string() + ": " + reason);
@@ -56,31 +52,8 @@ bool everyPixelOpaque(cairo_surface_t* surface) {
     return true;
 }
 
-/// The whole of a file no larger than `largest` bytes; nothing if it cannot be read or is larger.
-std::optional<std::vector<unsigned char>> fileBytes(const std::filesystem::path& path,
-                                                    std::uintmax_t largest) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-    if (size < 0 || static_cast<std::uintmax_t>(size) > largest) {
-        return std::nullopt;
-    }
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 /// Decodes a PNG file; a null pointer if it cannot be, with the reason in `reason`.
 CairoSurfacePtr decodePng(const std::filesystem::path& path, std::string& reason) {
-    // The artwork's kind of file is decoded quickly here; Cairo reads every other kind, and says
-    // what is wrong with a bad file.
-    if (const std::optional<std::vector<unsigned char>> bytes = fileBytes(path, kLargestQuickFile)) {
-        if (CairoSurfacePtr quick = decodeSimplePng(*bytes)) {
-            return quick;
-        }
-    }
     CairoSurfacePtr surface(cairo_image_surface_create_from_png(path.c_str()));
     const cairo_status_t status = cairo_surface_status(surface.get());
     if (status == CAIRO_STATUS_SUCCESS) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the PNG header reader, the quick decoder and the screenshot writer share of the format.
+// What the PNG header reader and the screenshot writer share of the format.
 
 #include <array>
 #include <cstddef>
