@@ -5,8 +5,6 @@
 
 #include "platform/gfx/PngFormat.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -34,15 +32,6 @@ inline Bytes pngHeader(std::uint32_t width, std::uint32_t height, unsigned char 
     platform::png::putBigEndian(body.data(), width);
     platform::png::putBigEndian(body.data() + 4, height);
     return pngChunk("IHDR", body);
-}
-
-/// `raw` compressed in the zlib format, as image data is.
-inline Bytes zlib(const Bytes& raw) {
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
-    Bytes out(libdeflate_zlib_compress_bound(compressor, raw.size()));
-    out.resize(libdeflate_zlib_compress(compressor, raw.data(), raw.size(), out.data(), out.size()));
-    libdeflate_free_compressor(compressor);
-    return out;
 }
 
 /// The PNG signature followed by `parts`.
