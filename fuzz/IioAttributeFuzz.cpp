@@ -24,15 +24,11 @@ void checkNumber(std::string_view bytes) {
     if (value && (!std::isfinite(*value) || platform::parseIioNumber(text(*value)) != value)) {
         __builtin_trap();
     }
+    // A whole number is a number too, rounded the same way.
     const std::optional<std::int64_t> whole = platform::parseIioInteger(bytes);
-    if (whole) {
-        if (platform::parseIioInteger(std::to_string(*whole)) != whole) {
-            __builtin_trap();
-        }
-        // A whole number is a number too, rounded the same way.
-        if (platform::parseIioNumber(bytes) != static_cast<double>(*whole)) {
-            __builtin_trap();
-        }
+    if (whole && (platform::parseIioInteger(std::to_string(*whole)) != whole ||
+                  platform::parseIioNumber(bytes) != static_cast<double>(*whole))) {
+        __builtin_trap();
     }
 }
 

@@ -3,6 +3,7 @@
 // finite numbers, and must read the same once written back out.
 #include "platform/services/SampleLine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -34,31 +35,23 @@ void check(std::string_view line, platform::SampleLineLayout layout) {
     const int length = std::snprintf(text, sizeof text, record ? "0,%.17g,%.17g,%.17g," : "%.17g,%.17g,%.17g",
                                      sample.x, sample.y, sample.z);
     platform::Acceleration reread{};
-    if (platform::classifySampleLine(std::string_view(text, static_cast<std::size_t>(length)), reread, layout) !=
-            platform::SampleLineKind::Sample ||
+    if (platform::classifySampleLine(std::string_view(text, static_cast<std::size_t>(length)), reread,
+                                     layout) != platform::SampleLineKind::Sample ||
         reread.x != sample.x || reread.y != sample.y || reread.z != sample.z) {
         __builtin_trap();
     }
-}
-
-void check(std::string_view line) {
-    check(line, platform::SampleLineLayout::Plain);
-    check(line, platform::SampleLineLayout::Record);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    check(bytes);
-    std::size_t begin = 0;
-    while (begin <= bytes.size()) {
-        const std::size_t end = bytes.find('\n', begin);
-        check(bytes.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin));
-        if (end == std::string_view::npos) {
-            break;
+    for (const auto layout : {platform::SampleLineLayout::Plain, platform::SampleLineLayout::Record}) {
+        check(bytes, layout);
+        for (std::size_t begin = 0, end = 0; begin <= bytes.size(); begin = end + 1) {
+            end = std::min(bytes.find('\n', begin), bytes.size());
+            check(bytes.substr(begin, end - begin), layout);
         }
-        begin = end + 1;
     }
     return 0;
 }

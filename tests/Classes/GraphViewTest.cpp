@@ -47,22 +47,15 @@ TEST(GraphViewTest, RingWrapsAndKeepsOldestAtTheBottom) {
     EXPECT_EQ(points[196].x, 160.0f);
     EXPECT_EQ(points[0].x, 160.0f);
 
-    // Value k / 256 puts x exactly at 160 + 0.625 k, so each point names the append it came from.
+    // Value k / 256 puts x exactly at 160 + 0.625 k, so each point names the append it came from:
+    // the newest on top, the oldest at the bottom, and 199 wraps to 0, never 200.
     GraphView ring(Rect(0, 0, kW, kH));
-    auto valueOf = [](int k) { return static_cast<float>(k) / 256.0f; };
-    auto xOf = [](int k) { return 160.0f + 0.625f * static_cast<float>(k); };
-    for (int k = 1; k <= 199; ++k) {
-        ring.updateHistory(valueOf(k));
+    const auto xOf = [](int k) { return 160.0f + 0.625f * static_cast<float>(k); };
+    for (int k = 1; k <= 201; ++k) {
+        ring.updateHistory(static_cast<float>(k) / 256.0f);
+        points = polylineOf(ring);
+        ASSERT_EQ(ring.nextIndex(), k % 200u) << "after append " << k;
+        ASSERT_EQ(points[0].x, k < 200 ? 160.0f : xOf(k - 199)) << "the oldest, after append " << k;
+        ASSERT_EQ(points[199].x, xOf(k)) << "the newest, after append " << k;
     }
-    EXPECT_EQ(ring.nextIndex(), 199u);
-    ring.updateHistory(valueOf(200));
-    EXPECT_EQ(ring.nextIndex(), 0u) << "199 wraps to 0, never 200";
-    points = polylineOf(ring);
-    EXPECT_EQ(points[0].x, xOf(1)) << "oldest is the first append";
-    EXPECT_EQ(points[199].x, xOf(200)) << "newest is the 200th";
-    ring.updateHistory(valueOf(201));
-    EXPECT_EQ(ring.nextIndex(), 1u);
-    points = polylineOf(ring);
-    EXPECT_EQ(points[0].x, xOf(2)) << "the first value is gone";
-    EXPECT_EQ(points[199].x, xOf(201));
 }

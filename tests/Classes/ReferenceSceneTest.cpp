@@ -11,10 +11,9 @@
 #include "platform/ui/PageCurl.h"
 #include "tests/support/Pixels.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -43,17 +42,17 @@ constexpr Tolerance kPictures{0.05, 4, 0.005};
 // decides and the pixel is lighter. At 1x that is near 5% of the page; at 2x near 1.4%.
 constexpr Tolerance kTrace{1.5, 16, 0.06};
 
-bool within(cairo_surface_t* expected, cairo_surface_t* actual, const Tolerance& tolerance) {
-    const testing_support::Difference d = testing_support::differenceOf(expected, actual, tolerance.fewLevels);
+bool within(const testing_support::Difference& d, const Tolerance& tolerance) {
     return d.mean() <= tolerance.mean && static_cast<double>(d.off) / d.pixels <= tolerance.share;
 }
 
 void expectLike(cairo_surface_t* expected, cairo_surface_t* actual, const std::string& name,
                 const Tolerance& tolerance) {
-    if (within(expected, actual, tolerance)) {
+    const testing_support::Difference d =
+        testing_support::differenceOf(expected, actual, tolerance.fewLevels);
+    if (within(d, tolerance)) {
         return;
     }
-    const testing_support::Difference d = testing_support::differenceOf(expected, actual, tolerance.fewLevels);
     const std::filesystem::path folder = std::filesystem::path(TREMBIT_TEST_OUTPUT_DIR) / "reference";
     std::filesystem::create_directories(folder);
     cairo_surface_write_to_png(expected, (folder / (name + ".png")).c_str());
@@ -62,6 +61,10 @@ void expectLike(cairo_surface_t* expected, cairo_surface_t* actual, const std::s
                   << 100.0 * d.off / d.pixels << "% of pixels off by more than " << tolerance.fewLevels
                   << " levels (at most " << 100.0 * tolerance.share << "%); see "
                   << (folder / (name + "_err.png")).string();
+}
+
+std::string atScale(const std::string& name, int scale) {
+    return name + "_" + std::to_string(scale) + "x";
 }
 
 // The artwork made for `scale`, read by Cairo.
@@ -102,20 +105,13 @@ CairoSurfacePtr referencePage(const TremView& page, int scale, bool withTrace, N
                page.paperView()->layer().translation().y + nudge.paper * unit, scale);
     if (withTrace) {
         const platform::Rect graph = page.graphView()->frame();
-        const auto points = GraphView::tracePolyline(page.graphView()->history(), page.graphView()->nextIndex(),
-                                                     graph.size.width, graph.size.height);
+        const auto points = GraphView::tracePolyline(
+            page.graphView()->history(), page.graphView()->nextIndex(), graph.size.width, graph.size.height);
         platform::CairoSaveGuard guard(cr.get());
         cairo_translate(cr.get(), graph.origin.x, graph.origin.y);
         cairo_rectangle(cr.get(), 0, 0, graph.size.width, graph.size.height);
         cairo_clip(cr.get());
-        for (const platform::Point& p : points) {
-            cairo_line_to(cr.get(), p.x, p.y);
-        }
-        cairo_set_source_rgba(cr.get(), 0.0, 0.2, 0.9, 0.7);
-        cairo_set_line_width(cr.get(), 2.0);
-        cairo_set_line_join(cr.get(), CAIRO_LINE_JOIN_ROUND);
-        cairo_set_line_cap(cr.get(), CAIRO_LINE_CAP_ROUND);
-        cairo_stroke(cr.get());
+        testing_support::cairoTrace(cr.get(), points);
     }
     paintMoved(cr.get(), artwork("shadow", scale).get(), nudge.shadow * unit, 0.0, scale);
     const CairoSurfacePtr needle = artwork("needle", scale);
@@ -165,15 +161,14 @@ constexpr PageCase kPages[] = {
 TEST(ReferenceSceneTest, RecorderPageLooksAsCairoDrawsIt) {
     for (const int scale : {1, 2}) {
         for (const PageCase& c : kPages) {
-            std::string name = "recorder_";
-            name.append(c.name).append("_").append(std::to_string(scale)).append("x");
+            const std::string name = atScale("recorder_" + std::string(c.name), scale);
             SCOPED_TRACE(name);
             TremView page(kPage);
             fill(page, c.appends, c.last);
             expectLike(referencePage(page, scale, true).get(), composed(page, scale).get(), name, kTrace);
             page.graphView()->setHidden(true);
             expectLike(referencePage(page, scale, false).get(), composed(page, scale).get(),
-                       std::string(name).append("_no_trace"), kPictures);
+                       name + "_no_trace", kPictures);
         }
     }
 }
@@ -187,15 +182,17 @@ TEST(ReferenceSceneTest, AnyLayerMovedByOnePixelFails) {
         page.graphView()->setHidden(true);
         const CairoSurfacePtr actual = composed(page, scale);
         for (const Nudge nudge : {Nudge{.paper = 1}, Nudge{.shadow = 1}, Nudge{.needle = 1}}) {
-            EXPECT_FALSE(within(referencePage(page, scale, false, nudge).get(), actual.get(), kPictures))
+            EXPECT_FALSE(within(testing_support::differenceOf(referencePage(page, scale, false, nudge).get(),
+                                                              actual.get(), kPictures.fewLevels),
+                                kPictures))
                 << nudge.paper << nudge.shadow << nudge.needle;
         }
     }
 }
 
 // The part of a convex polygon where sign * (normal . p - offset) >= 0.
-std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polygon, const platform::CurlFold& fold,
-                                       double sign) {
+std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polygon,
+                                       const platform::CurlFold& fold, double sign) {
     std::vector<platform::Point> out;
     for (std::size_t i = 0; i < polygon.size(); ++i) {
         const platform::Point a = polygon[i];
@@ -214,16 +211,9 @@ std::vector<platform::Point> halfPlane(const std::vector<platform::Point>& polyg
     return out;
 }
 
-void addPolygon(cairo_t* cr, const std::vector<platform::Point>& polygon) {
-    for (const platform::Point& p : polygon) {
-        cairo_line_to(cr, p.x, p.y);
-    }
-    cairo_close_path(cr);
-}
-
 // Fills `polygon` with `picture` placed with its top-left corner at (x, y) device pixels.
-void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& polygons, cairo_surface_t* picture,
-              double x, double y, int scale) {
+void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& polygons,
+              cairo_surface_t* picture, double x, double y, int scale) {
     platform::CairoPatternPtr pattern(cairo_pattern_create_for_surface(picture));
     cairo_matrix_t toPixels;
     cairo_matrix_init(&toPixels, scale, 0, 0, scale, -x, -y);
@@ -231,7 +221,10 @@ void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& poly
     cairo_new_path(cr);
     for (const auto& polygon : polygons) {
         if (polygon.size() >= 3) {
-            addPolygon(cr, polygon);
+            for (const platform::Point& p : polygon) {
+                cairo_line_to(cr, p.x, p.y);
+            }
+            cairo_close_path(cr);
         }
     }
     cairo_set_source(cr, pattern.get());
@@ -241,11 +234,13 @@ void fillWith(cairo_t* cr, const std::vector<std::vector<platform::Point>>& poly
 // The middle of an upward curl drawn by Cairo alone: each page filled into its side of the fold,
 // the flap's back (the artwork mirrored across the fold) on the resting side, and the shading
 // across the fold over the lifted part and the flap.
-CairoSurfacePtr referenceCurl(cairo_surface_t* oldPage, cairo_surface_t* newPage, double progress, int scale) {
+CairoSurfacePtr referenceCurl(cairo_surface_t* oldPage, cairo_surface_t* newPage, double progress,
+                              int scale) {
     const platform::Size size = kPage.size;
     const platform::CurlArtwork art = platform::makeCurlArtwork(oldPage, size, scale);
     const platform::CurlFold fold = platform::curlUpFold(size, progress);
-    const std::vector<platform::Point> page{{0, 0}, {size.width, 0}, {size.width, size.height}, {0, size.height}};
+    const std::vector<platform::Point> page{
+        {0, 0}, {size.width, 0}, {size.width, size.height}, {0, size.height}};
     const std::vector<platform::Point> lifted = halfPlane(page, fold, +1.0);
     const std::vector<platform::Point> resting = halfPlane(page, fold, -1.0);
     std::vector<platform::Point> flap;
@@ -290,7 +285,8 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
         box->setBackgroundColor(platform::Color{0.9, 0.4, 0.1, 1.0});
         settings->addSubview(box);
 
-        CairoSurfacePtr settingsPage = testing_support::paintedSurface(320 * scale, 411 * scale, 0.773, 0.800, 0.831);
+        CairoSurfacePtr settingsPage =
+            testing_support::paintedSurface(320 * scale, 411 * scale, 0.773, 0.800, 0.831);
         {
             const CairoContextPtr cr = platform::makeContext(settingsPage.get());
             cairo_scale(cr.get(), scale, scale);
@@ -313,13 +309,10 @@ TEST(ReferenceSceneTest, PageTurnFramesLookAsCairoDrawsThem) {
             compositor.render(*root, &animator);
             return compositor.surface();
         };
-        const auto name = [&](std::string frame) {
-            return frame.append("_").append(std::to_string(scale)).append("x");
-        };
-        expectLike(recorderPage.get(), frameAt(0.0), name("turn_first"), kPictures);
+        expectLike(recorderPage.get(), frameAt(0.0), atScale("turn_first", scale), kPictures);
         expectLike(referenceCurl(recorderPage.get(), settingsPage.get(), 0.5, scale).get(), frameAt(0.5),
-                   name("turn_middle"), kPictures);
-        expectLike(settingsPage.get(), frameAt(1.0), name("turn_last"), kPictures);
+                   atScale("turn_middle", scale), kPictures);
+        expectLike(settingsPage.get(), frameAt(1.0), atScale("turn_last", scale), kPictures);
     }
 }
 

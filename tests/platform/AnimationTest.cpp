@@ -15,73 +15,72 @@ namespace {
 constexpr double kFrame = 1.0 / 60.0; // seconds
 constexpr int kScale = 2;
 
-// Records every did-stop call with the clock's time, then runs `onStop`.
-struct RecordingDelegate : AnimationDelegate {
-    explicit RecordingDelegate(const VirtualClock& c) : clock(c) {}
+// A virtual clock and an animator on it, with the test as the delegate that records every did-stop
+// call with the clock's time, then runs `onStop`.
+class AnimatorTest : public testing::Test, public AnimationDelegate {
+protected:
     void animationDidStop(const std::string& animationID) override {
         stops.push_back({animationID, clock.now()});
         if (onStop) {
             onStop(animationID);
         }
     }
-    const VirtualClock& clock;
+    void commit(const std::string& id, double duration) {
+        animator.beginAnimations(id);
+        animator.setAnimationDuration(duration);
+        animator.setAnimationDelegate(this);
+        animator.setAnimationDidStopSelector(&AnimationDelegate::animationDidStop);
+        animator.commitAnimations();
+    }
+    void runTo(double time) {
+        clock.advanceTo(time);
+        animator.advance();
+    }
+
+    VirtualClock clock;
+    Animator animator{clock, kScale};
     std::vector<std::pair<std::string, double>> stops;
     std::function<void(const std::string&)> onStop;
 };
 
-void commitBlock(Animator& animator, const std::string& id, double duration, AnimationDelegate& delegate) {
-    animator.beginAnimations(id);
-    animator.setAnimationDuration(duration);
-    animator.setAnimationDelegate(&delegate);
-    animator.setAnimationDidStopSelector(&AnimationDelegate::animationDidStop);
-    animator.commitAnimations();
-}
-
-TEST(AnimatorTest, DidStopIsCalledExactlyOnceAndNotBeforeTheDuration) {
+TEST_F(AnimatorTest, DidStopIsCalledExactlyOnceAndNotBeforeTheDuration) {
     const struct {
         double duration; // as set; negative counts as zero
         bool stepped;    // 1/60 s frames, or one jump far past the end
     } cases[] = {{0.0, true}, {0.5, true}, {1.0, true}, {1.0, false}, {-3.0, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.duration);
-        const double start = 0.25; // a block committed later than launch
+        const double start = clock.now() + 0.25; // a block committed later than launch
         const double expected = std::max(c.duration, 0.0);
-        VirtualClock clock;
         clock.advanceTo(start);
-        Animator animator(clock, kScale);
-        RecordingDelegate delegate(clock);
-        commitBlock(animator, "block", c.duration, delegate);
-        EXPECT_TRUE(delegate.stops.empty()) << "never called from inside the commit";
+        stops.clear();
+        commit("block", c.duration);
+        EXPECT_TRUE(stops.empty()) << "never called from inside the commit";
         for (int frame = 1; frame <= (c.stepped ? 120 : 2); ++frame) {
-            clock.advanceTo(c.stepped ? start + frame * kFrame : start + expected + 10.0);
-            animator.advance();
+            runTo(c.stepped ? start + frame * kFrame : start + expected + 10.0);
         }
-        ASSERT_EQ(delegate.stops.size(), 1u);
-        EXPECT_EQ(delegate.stops[0].first, "block");
-        EXPECT_GE(delegate.stops[0].second, start + expected - 1e-9) << "stopped early";
-        EXPECT_TRUE(!c.stepped || delegate.stops[0].second <= start + expected + kFrame + 1e-9) << "a frame late";
+        ASSERT_EQ(stops.size(), 1u);
+        EXPECT_EQ(stops[0].first, "block");
+        EXPECT_GE(stops[0].second, start + expected - 1e-9) << "stopped early";
+        EXPECT_TRUE(!c.stepped || stops[0].second <= start + expected + kFrame + 1e-9) << "a frame late";
         EXPECT_FALSE(animator.isAnimating());
         EXPECT_EQ(animator.nextFrameTime(), std::nullopt);
     }
 }
 
-TEST(AnimatorTest, DelegateMayStartTheNextBlockFromDidStop) {
-    VirtualClock clock;
-    Animator animator(clock, kScale);
-    RecordingDelegate delegate(clock);
-    delegate.onStop = [&](const std::string& id) {
+TEST_F(AnimatorTest, DelegateMayStartTheNextBlockFromDidStop) {
+    onStop = [&](const std::string& id) {
         if (id == "first") {
-            commitBlock(animator, "second", 0.5, delegate);
+            commit("second", 0.5);
         }
     };
-    commitBlock(animator, "first", 1.0, delegate);
+    commit("first", 1.0);
     for (int frame = 1; frame <= 150; ++frame) {
-        clock.advanceTo(frame * kFrame);
-        animator.advance();
+        runTo(frame * kFrame);
     }
-    ASSERT_EQ(delegate.stops.size(), 2u);
-    EXPECT_EQ(delegate.stops[1].first, "second");
-    EXPECT_GE(delegate.stops[1].second - delegate.stops[0].second, 0.5 - 1e-9);
+    ASSERT_EQ(stops.size(), 2u);
+    EXPECT_EQ(stops[1].first, "second");
+    EXPECT_GE(stops[1].second - stops[0].second, 0.5 - 1e-9);
     EXPECT_FALSE(animator.isAnimating());
 }
 
@@ -89,7 +88,7 @@ TEST(AnimatorTest, DelegateMayStartTheNextBlockFromDidStop) {
 
 // A grey window with a page view holding one solid page, swapped for another the way the
 // application swaps its recorder and settings pages; both pages composed still, for reference.
-class PageTurnTest : public testing::Test {
+class PageTurnTest : public AnimatorTest {
 protected:
     PageTurnTest() {
         root->setBackgroundColor(Color{0.2, 0.2, 0.2, 1});
@@ -111,7 +110,8 @@ protected:
     }
 
     // A one-second turn from `from` to `to`, committed at the clock's time.
-    void turn(AnimationTransition transition, const std::shared_ptr<View>& from, const std::shared_ptr<View>& to) {
+    void turn(AnimationTransition transition, const std::shared_ptr<View>& from,
+              const std::shared_ptr<View>& to) {
         animator.beginAnimations("turn");
         animator.setAnimationDuration(1.0);
         animator.setAnimationTransition(transition, *page, true);
@@ -131,13 +131,6 @@ protected:
         return testing_support::differenceOf(frameAt(time), reference, fewLevels).off;
     }
 
-    void finish() {
-        clock.advanceTo(clock.now() + 10.0);
-        animator.advance();
-    }
-
-    VirtualClock clock;
-    Animator animator{clock, kScale};
     Compositor compositor{Size{80, 96}, kScale};
     std::shared_ptr<View> root = std::make_shared<View>(Rect(0, 0, 80, 96));
     std::shared_ptr<View> page = std::make_shared<View>(Rect(8, 6, 64, 80)); // off the window's origin
@@ -150,23 +143,22 @@ protected:
 TEST_F(PageTurnTest, TreeChangesAtOnceAndFramesAreWantedUntilTheEnd) {
     clock.advanceTo(2.0);
     turn(AnimationTransition::CurlUp, red, blue);
-    EXPECT_EQ(page->subviews(), std::vector<std::shared_ptr<View>>{blue}) << "the new page right after commit";
+    EXPECT_EQ(page->subviews(), std::vector<std::shared_ptr<View>>{blue})
+        << "the new page right after commit";
     EXPECT_NE(animator.transitionFor(*page), nullptr);
     animator.beginAnimations("plain");
     animator.setAnimationDuration(1.5);
     animator.commitAnimations();
     for (double time : {2.25, 2.5, 3.0}) {
         compositor.render(*root, &animator);
-        clock.advanceTo(time);
-        animator.advance();
+        runTo(time);
         EXPECT_TRUE(root->hasChanges()) << "a turning page asks for a frame at " << time;
         EXPECT_EQ(animator.nextFrameTime(), std::optional<double>(time < 3.0 ? time : 3.5))
             << "now while turning, then the other block's end";
     }
     EXPECT_EQ(animator.transitionFor(*page), nullptr);
     compositor.render(*root, &animator);
-    clock.advanceTo(3.5);
-    animator.advance();
+    runTo(3.5);
     EXPECT_FALSE(root->hasChanges());
     EXPECT_FALSE(animator.isAnimating());
 }
@@ -186,7 +178,7 @@ TEST_F(PageTurnTest, StartsOnTheOldPageEndsOnTheNewOne) {
         EXPECT_GT(offFrom(blueReference.get(), start + 0.5, 8), pagePixels / 10);
         EXPECT_EQ(testing_support::wordAt(compositor.surface(), 2, 2), 0xff333333u) << "outside the page";
         EXPECT_EQ(offFrom(blueReference.get(), start + 1.0), 0) << "the last frame, still turning";
-        finish();
+        runTo(clock.now() + 10.0);
         EXPECT_EQ(offFrom(blueReference.get(), clock.now()), 0);
         blue->removeFromSuperview();
         page->addSubview(red);
@@ -198,12 +190,14 @@ TEST_F(PageTurnTest, CurlDownFrameEqualsCurlUpFromTheOtherPageAtOneMinusProgress
     for (const double progress : {0.25, 0.75}) {
         turn(AnimationTransition::CurlDown, red, blue);
         cairo_surface_t* frame = frameAt(clock.now() + progress);
-        const CairoSurfacePtr down = testing_support::surfaceOfWords(
-            CAIRO_FORMAT_ARGB32, 160, 192, [&](int x, int y) { return testing_support::wordAt(frame, x, y); });
-        finish();
+        const CairoSurfacePtr down =
+            testing_support::surfaceOfWords(CAIRO_FORMAT_ARGB32, 160, 192, [&](int x, int y) {
+                return testing_support::wordAt(frame, x, y);
+            });
+        runTo(clock.now() + 10.0);
         turn(AnimationTransition::CurlUp, blue, red);
         EXPECT_EQ(offFrom(down.get(), clock.now() + 1.0 - progress, 1), 0) << progress;
-        finish();
+        runTo(clock.now() + 10.0);
     }
 }
 

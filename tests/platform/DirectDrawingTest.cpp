@@ -4,7 +4,6 @@
 #include "platform/gfx/Blend.h"
 #include "platform/gfx/CairoPtr.h"
 #include "platform/gfx/GraphicsContext.h"
-#include "platform/gfx/Picture.h"
 #include "tests/support/Pixels.h"
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <vector>
@@ -26,43 +26,26 @@ using testing_support::differenceOf;
 constexpr int kWidth = 80;
 constexpr int kHeight = 64;
 
-cairo_matrix_t identity() {
-    cairo_matrix_t m;
-    cairo_matrix_init_identity(&m);
-    return m;
-}
-
 // Strokes `points` in a translucent ink, round joins and caps, width 2 points: through a picture
 // (which keeps it as coverage and paints that), or through Cairo's own stroker.
 CairoSurfacePtr stroke(const std::vector<DevicePoint>& points, int scale, bool throughPicture) {
-    const int width = kWidth * scale;
-    const int height = kHeight * scale;
-    CairoSurfacePtr surface = platform::makeImageSurface(width, height);
     if (throughPicture) {
-        platform::Picture picture;
-        picture.redraw(width, height, scale, false, [&](platform::GraphicsContext& context) {
-            context.setRGBStrokeColor(0.0, 0.2, 0.9, 0.7);
-            context.setLineJoin(platform::LineJoin::Round);
-            context.setLineCap(platform::LineCap::Round);
-            context.setLineWidth(2.0f);
-            for (const DevicePoint& p : points) {
-                context.addLineToPoint(static_cast<float>(p.x), static_cast<float>(p.y));
-            }
-            context.strokePath();
-        });
-        picture.composeInto(surface.get(), cairo_rectangle_int_t{0, 0, width, height}, identity());
-        return surface;
+        return testing_support::composedPicture(
+            kWidth * scale, kHeight * scale, scale, [&](platform::GraphicsContext& context) {
+                context.setRGBStrokeColor(0.0, 0.2, 0.9, 0.7);
+                context.setLineJoin(platform::LineJoin::Round);
+                context.setLineCap(platform::LineCap::Round);
+                context.setLineWidth(2.0f);
+                for (const DevicePoint& p : points) {
+                    context.addLineToPoint(static_cast<float>(p.x), static_cast<float>(p.y));
+                }
+                context.strokePath();
+            });
     }
+    CairoSurfacePtr surface = platform::makeImageSurface(kWidth * scale, kHeight * scale);
     platform::CairoContextPtr cr = platform::makeContext(surface.get());
     cairo_scale(cr.get(), scale, scale);
-    for (const DevicePoint& p : points) {
-        cairo_line_to(cr.get(), p.x, p.y);
-    }
-    cairo_set_source_rgba(cr.get(), 0.0, 0.2, 0.9, 0.7);
-    cairo_set_line_width(cr.get(), 2.0);
-    cairo_set_line_join(cr.get(), CAIRO_LINE_JOIN_ROUND);
-    cairo_set_line_cap(cr.get(), CAIRO_LINE_CAP_ROUND);
-    cairo_stroke(cr.get());
+    testing_support::cairoTrace(cr.get(), points);
     return surface;
 }
 
@@ -108,21 +91,19 @@ TEST(DirectStrokeTest, LooksLikeCairosStroke) {
 
 // A stroke kept as coverage is painted in before anything drawn after it, which lands on top.
 TEST(DirectStrokeTest, DrawingAfterAStrokeLandsOnTopOfIt) {
-    platform::Picture picture;
-    picture.redraw(kWidth, kHeight, 1, false, [](platform::GraphicsContext& context) {
-        context.setLineJoin(platform::LineJoin::Round);
-        context.setLineCap(platform::LineCap::Round);
-        context.setLineWidth(6.0f);
-        context.setRGBStrokeColor(1, 0, 0, 1);
-        context.moveToPoint(10, 30);
-        context.addLineToPoint(70, 30);
-        context.strokePath();
-        cairo_set_source_rgba(context.cairo(), 0, 1, 0, 0.5);
-        cairo_rectangle(context.cairo(), 30, 20, 20, 20);
-        cairo_fill(context.cairo());
-    });
-    const CairoSurfacePtr surface = platform::makeImageSurface(kWidth, kHeight);
-    picture.composeInto(surface.get(), cairo_rectangle_int_t{0, 0, kWidth, kHeight}, identity());
+    const CairoSurfacePtr surface =
+        testing_support::composedPicture(kWidth, kHeight, 1, [](platform::GraphicsContext& context) {
+            context.setLineJoin(platform::LineJoin::Round);
+            context.setLineCap(platform::LineCap::Round);
+            context.setLineWidth(6.0f);
+            context.setRGBStrokeColor(1, 0, 0, 1);
+            context.moveToPoint(10, 30);
+            context.addLineToPoint(70, 30);
+            context.strokePath();
+            cairo_set_source_rgba(context.cairo(), 0, 1, 0, 0.5);
+            cairo_rectangle(context.cairo(), 30, 20, 20, 20);
+            cairo_fill(context.cairo());
+        });
     const testing_support::Rgba over = testing_support::pixelAt(surface.get(), 40, 30);
     EXPECT_TRUE(std::abs(over.r - 128) <= 2 && std::abs(over.g - 128) <= 2)
         << "half green over red: " << over;
@@ -206,9 +187,8 @@ void expectLoopsMatchPixman(cairo_surface_t* picture, std::vector<std::uint32_t>
     const int width = cairo_image_surface_get_width(picture);
     const int height = cairo_image_surface_get_height(picture);
     if (sources.empty()) {
-        for (int y = 0; y < height; ++y) {
-            sources.push_back(static_cast<std::uint32_t>(y));
-        }
+        sources.resize(static_cast<std::size_t>(height));
+        std::iota(sources.begin(), sources.end(), 0u);
     }
     const CairoSurfacePtr ours = noise(width + 40, height + 40, CAIRO_FORMAT_ARGB32, 7);
     const CairoSurfacePtr pixmans = noise(width + 40, height + 40, CAIRO_FORMAT_ARGB32, 7);
@@ -246,10 +226,8 @@ TEST(RepeatedRowsTest, FindsTheRowsThatRepeatAndComposesAsPixmanDoes) {
         const std::vector<std::uint32_t> sources = platform::repeatedRows(bits);
         ASSERT_EQ(!sources.empty(), c.table);
         for (std::size_t y = 0; y < sources.size(); ++y) {
-            ASSERT_LE(sources[y], y);
-            ASSERT_EQ(
-                std::memcmp(bits.data + y * bits.stride, bits.data + sources[y] * bits.stride, c.size * 4u),
-                0)
+            const auto row = [&](std::size_t r) { return bits.data + r * bits.stride; };
+            ASSERT_TRUE(sources[y] <= y && std::memcmp(row(y), row(sources[y]), c.size * 4u) == 0)
                 << "row " << y << " read as row " << sources[y];
         }
         expectLoopsMatchPixman(picture.get(), sources);

@@ -1,10 +1,6 @@
-#include "platform/gfx/CairoPtr.h"
-#include "platform/gfx/GraphicsContext.h"
-#include "platform/gfx/Picture.h"
 #include "tests/support/Pixels.h"
 
 #include <gtest/gtest.h>
-
 #include <initializer_list>
 #include <limits>
 #include <utility>
@@ -19,10 +15,9 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // Strokes red polylines of width 2 (round joins and caps when `round`) through each of `lines`
 // on a clear 40 x 40 picture, composed onto a surface of that size.
-platform::CairoSurfacePtr strokeLines(std::initializer_list<std::initializer_list<std::pair<float, float>>> lines,
-                                      bool round) {
-    platform::Picture picture;
-    picture.redraw(40, 40, 1, false, [&](GraphicsContext& context) {
+platform::CairoSurfacePtr
+strokeLines(std::initializer_list<std::initializer_list<std::pair<float, float>>> lines, bool round) {
+    return testing_support::composedPicture(40, 40, 1, [&](GraphicsContext& context) {
         context.setRGBStrokeColor(1, 0, 0, 1);
         context.setLineWidth(2);
         if (round) {
@@ -30,41 +25,33 @@ platform::CairoSurfacePtr strokeLines(std::initializer_list<std::initializer_lis
             context.setLineCap(platform::LineCap::Round);
         }
         for (const auto& points : lines) {
-            context.beginPath();
-            bool first = true;
             for (const auto& [x, y] : points) {
-                first ? context.moveToPoint(x, y) : context.addLineToPoint(x, y);
-                first = false;
+                context.addLineToPoint(x, y); // the first of a path moves to its point
             }
             context.strokePath();
         }
     });
-    platform::CairoSurfacePtr surface = platform::makeImageSurface(40, 40);
-    cairo_matrix_t identity;
-    cairo_matrix_init_identity(&identity);
-    picture.composeInto(surface.get(), cairo_rectangle_int_t{0, 0, 40, 40}, identity);
-    return surface;
 }
 
 // Any float may reach a path: each renderer's route (Cairo's stroker for a miter join, the
 // coverage for a round pen) must break the path at a NaN, keep the visible direction of a huge or
 // infinite coordinate, and still draw the stroke after.
 TEST(GraphicsContextTest, AnyFloatLeavesTheDrawingUsable) {
-    struct Case {
+    const struct {
         const char* name;
-        float x;
-        float y;
-    };
-    const Case cases[] = {{"nan_x", kNaN, 20},       {"nan_y", 20, kNaN},   {"inf_x", kInf, 20},
-                          {"minus_inf_x", -kInf, 20}, {"huge_x", 1e30f, 20}, {"huge_y", 20, -3e38f}};
+        float x, y;
+    } cases[] = {{"nan_x", kNaN, 20},        {"nan_y", 20, kNaN},   {"inf_x", kInf, 20},
+                 {"minus_inf_x", -kInf, 20}, {"huge_x", 1e30f, 20}, {"huge_y", 20, -3e38f}};
     for (const bool round : {false, true}) {
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (round ? ", round" : ", miter"));
-            const platform::CairoSurfacePtr surface = strokeLines({{{5, 5}, {c.x, c.y}, {5, 35}}, {{20, 20}, {35, 20}}}, round);
+            const platform::CairoSurfacePtr surface =
+                strokeLines({{{5, 5}, {c.x, c.y}, {5, 35}}, {{20, 20}, {35, 20}}}, round);
             EXPECT_EQ(pixelAt(surface.get(), 28, 20).r, 255) << "a later stroke still draws";
         }
         SCOPED_TRACE(round ? "round" : "miter");
-        const platform::CairoSurfacePtr broken = strokeLines({{{0, 5}, {10, 5}, {kNaN, 5}, {30, 5}, {40, 5}}}, round);
+        const platform::CairoSurfacePtr broken =
+            strokeLines({{{0, 5}, {10, 5}, {kNaN, 5}, {30, 5}, {40, 5}}}, round);
         EXPECT_EQ(pixelAt(broken.get(), 5, 5).r, 255) << "before the gap";
         EXPECT_EQ(pixelAt(broken.get(), 20, 5).a, 0) << "no line through the missing point";
         EXPECT_EQ(pixelAt(broken.get(), 35, 5).r, 255) << "after the gap";

@@ -174,7 +174,6 @@ TEST_F(PreferencesTest, SaveProblemsAreSaidOnceAndNothingIsWrittenOver) {
 
 // A writer killed at any moment leaves either no file or a whole one: every key from the same round.
 TEST_F(PreferencesTest, KilledWriterNeverLeavesATornFile) {
-    const fs::path target = file();
     std::mt19937 random(20240531);
     std::uniform_int_distribution<int> delayMicroseconds(0, 5000);
     int wholeFilesSeen = 0;
@@ -189,7 +188,7 @@ TEST_F(PreferencesTest, KilledWriterNeverLeavesATornFile) {
             if (getppid() != parent) {
                 _exit(1);
             }
-            Preferences writer(target);
+            Preferences writer(file());
             for (std::int32_t k = 1; k < 10'000'000; ++k) {
                 for (const char* key : kKeys) {
                     writer.setValue(key, k);
@@ -202,11 +201,11 @@ TEST_F(PreferencesTest, KilledWriterNeverLeavesATornFile) {
         kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        if (!fs::exists(target)) {
+        if (!fs::exists(file())) {
             continue;
         }
-        const std::string text = readFile(target);
-        const Preferences written = Preferences::fromData(text, target);
+        const std::string text = readFile(file());
+        const Preferences written = Preferences::fromData(text, file());
         const std::optional<std::int32_t> first = written.copyValue(kKeys[0]);
         ASSERT_TRUE(first) << "round " << round << ":\n" << text;
         for (const char* key : kKeys) {
@@ -215,7 +214,7 @@ TEST_F(PreferencesTest, KilledWriterNeverLeavesATornFile) {
         ++wholeFilesSeen;
     }
     EXPECT_GT(wholeFilesSeen, 0);
-    EXPECT_FALSE(fs::exists(target.string() + ".bad"));
+    EXPECT_FALSE(fs::exists(file().string() + ".bad"));
 }
 
 } // namespace

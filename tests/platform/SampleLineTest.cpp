@@ -3,6 +3,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -42,10 +43,8 @@ TEST(SampleLineTest, DataLinesReadAsThreeNumbers) {
         SCOPED_TRACE(c.line);
         Acceleration out{9.0, 9.0, 9.0};
         EXPECT_EQ(classifySampleLine(c.line, out, c.layout), SampleLineKind::Sample);
-        EXPECT_EQ(out.x, c.expected.x);
-        EXPECT_EQ(out.y, c.expected.y);
-        EXPECT_EQ(out.z, c.expected.z);
-        EXPECT_EQ(std::signbit(out.x), std::signbit(c.expected.x));
+        EXPECT_EQ(std::tuple(out.x, out.y, out.z, std::signbit(out.x)),
+                  std::tuple(c.expected.x, c.expected.y, c.expected.z, std::signbit(c.expected.x)));
     }
 }
 

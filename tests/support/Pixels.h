@@ -3,6 +3,8 @@
 // Reading and comparing the pixels of image surfaces in tests.
 
 #include "platform/gfx/CairoPtr.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/Picture.h"
 
 #include <algorithm>
 #include <cairo.h>
@@ -44,37 +46,15 @@ inline Rgba pixelAt(cairo_surface_t* surface, int x, int y) {
     return Rgba{straight(16), straight(8), straight(0), a};
 }
 
-/// Success when two image surfaces have the same size, format and pixel words; otherwise the
-/// first pixel that differs, expected against actual, and how many do.
-inline testing::AssertionResult samePixels(cairo_surface_t* expected, cairo_surface_t* actual) {
-    const int width = cairo_image_surface_get_width(expected);
-    const int height = cairo_image_surface_get_height(expected);
-    if (cairo_image_surface_get_format(actual) != cairo_image_surface_get_format(expected) ||
-        cairo_image_surface_get_width(actual) != width || cairo_image_surface_get_height(actual) != height) {
-        return testing::AssertionFailure() << "the pictures differ in size or format";
-    }
-    testing::AssertionResult result = testing::AssertionFailure();
-    int differing = 0;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t want = wordAt(expected, x, y), got = wordAt(actual, x, y);
-            if (want != got && differing++ == 0) {
-                result << "pixel (" << x << ", " << y << "): expected " << std::hex << want << ", got " << got
-                       << std::dec << "; ";
-            }
-        }
-    }
-    return differing == 0 ? testing::AssertionSuccess() : result << differing << " pixels differ";
-}
-
 /// How far apart two pictures of the same size are, channel by channel of their premultiplied words.
 struct Difference {
     long pixels = 0;
-    long inked = 0;   ///< pixels not clear in one or the other
-    long stray = 0;   ///< pixels clear in one and clearly inked (alpha over 64) in the other
-    long off = 0;     ///< pixels with a channel off by more than the few levels asked about
-    int largest = 0;  ///< the largest difference of any channel
-    double total = 0; ///< the sum of the differences of every channel
+    long inked = 0;               ///< pixels not clear in one or the other
+    long stray = 0;               ///< pixels clear in one and clearly inked (alpha over 64) in the other
+    long off = 0;                 ///< pixels with a channel off by more than the few levels asked about
+    int largest = 0;              ///< the largest difference of any channel
+    double total = 0;             ///< the sum of the differences of every channel
+    int firstX = -1, firstY = -1; ///< the first pixel that is off
     double mean() const { return total / (4.0 * static_cast<double>(pixels)); }
 };
 
@@ -94,11 +74,27 @@ inline Difference differenceOf(cairo_surface_t* a, cairo_surface_t* b, int fewLe
             ++d.pixels;
             d.inked += alphaA != 0 || alphaB != 0;
             d.stray += (alphaA == 0 && alphaB > 64) || (alphaB == 0 && alphaA > 64);
-            d.off += largest > fewLevels;
+            if (largest > fewLevels && d.off++ == 0) {
+                d.firstX = x, d.firstY = y;
+            }
             d.largest = std::max(d.largest, largest);
         }
     }
     return d;
+}
+
+/// Success when two image surfaces have the same size, format and pixel words; otherwise the
+/// first pixel that differs and how many do.
+inline testing::AssertionResult samePixels(cairo_surface_t* expected, cairo_surface_t* actual) {
+    if (cairo_image_surface_get_format(actual) != cairo_image_surface_get_format(expected) ||
+        cairo_image_surface_get_width(actual) != cairo_image_surface_get_width(expected) ||
+        cairo_image_surface_get_height(actual) != cairo_image_surface_get_height(expected)) {
+        return testing::AssertionFailure() << "the pictures differ in size or format";
+    }
+    const Difference d = differenceOf(expected, actual, 0);
+    return d.off == 0 ? testing::AssertionSuccess()
+                      : testing::AssertionFailure() << d.off << " pixels differ, the first at (" << d.firstX
+                                                    << ", " << d.firstY << "), by up to " << d.largest;
 }
 
 /// An image surface of `format` whose pixel (x, y) holds the word `word(x, y)` (an A8 one its
@@ -131,6 +127,33 @@ inline platform::CairoSurfacePtr paintedSurface(int width, int height, double r,
     cairo_set_source_rgba(cr.get(), r, g, b, a);
     cairo_paint(cr.get());
     return surface;
+}
+
+/// What `draw` (in points) puts on a clear picture of `width` x `height` device pixels at `scale`,
+/// composed onto a clear surface of that size.
+inline platform::CairoSurfacePtr
+composedPicture(int width, int height, int scale,
+                const std::function<void(platform::GraphicsContext&)>& draw) {
+    platform::Picture picture;
+    picture.redraw(width, height, scale, false, draw);
+    platform::CairoSurfacePtr surface = platform::makeImageSurface(width, height);
+    cairo_matrix_t identity;
+    cairo_matrix_init_identity(&identity);
+    picture.composeInto(surface.get(), cairo_rectangle_int_t{0, 0, width, height}, identity);
+    return surface;
+}
+
+/// Strokes the polyline through `points` as the trace is drawn, by Cairo alone: a translucent blue
+/// two points wide, with round joins and caps.
+template <typename Points> void cairoTrace(cairo_t* cr, const Points& points) {
+    for (const auto& p : points) {
+        cairo_line_to(cr, p.x, p.y);
+    }
+    cairo_set_source_rgba(cr, 0.0, 0.2, 0.9, 0.7);
+    cairo_set_line_width(cr, 2.0);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_stroke(cr);
 }
 
 } // namespace testing_support
