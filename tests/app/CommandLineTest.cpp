@@ -4,6 +4,7 @@
 #include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
+#include <ranges>
 
 using platform::parseCommandLine;
 using platform::parseScript;
@@ -71,12 +72,10 @@ TEST(ScriptTest, ReadsEveryVerbAndSkipsComments) {
                     "dump-state s.json\nquit",
                     "demo");
     using V = ScriptStep::Verb;
-    std::vector<V> verbs;
-    for (const ScriptStep& step : steps) {
-        verbs.push_back(step.verb);
-    }
-    EXPECT_EQ(verbs, std::vector({V::Wait, V::TapRun, V::TapSettings, V::Select, V::Click, V::Screenshot,
-                                  V::DumpState, V::Quit}));
+    const auto verbs = steps | std::views::transform(&ScriptStep::verb);
+    EXPECT_EQ(std::vector(verbs.begin(), verbs.end()),
+              std::vector({V::Wait, V::TapRun, V::TapSettings, V::Select, V::Click, V::Screenshot,
+                           V::DumpState, V::Quit}));
     EXPECT_EQ(std::tuple(steps[0].seconds, steps[1].line, steps[3].control, steps[3].index, steps[4].y,
                          steps[5].file),
               std::tuple(1.5, 4, "axis", 2, 20.5f, "a.png"));

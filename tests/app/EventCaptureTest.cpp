@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -16,39 +17,38 @@ struct Collected : platform::EventSink {
     void eventEnded(Event&& event) override { events.push_back(std::move(event)); }
 };
 
-struct Expected {
-    double start, end;
-    float peak;
-    std::size_t rows;
-    Event::Ending ending;
-};
+// An event's start, end, peak, ending and number of samples kept.
+using Summary = std::tuple<double, double, float, Event::Ending, std::size_t>;
 
-// One character per sample: '.' a deflection below the level, 'x' and 'X' two above it, '-' a
-// sample let pass (paused). Samples are 0.025 s apart; pictures are taken whenever asked for.
-struct Case {
-    const char* name;
-    std::string samples;
-    std::vector<Expected> events;
-    std::vector<std::size_t> pictures; // the samples after which a picture was asked for
-};
+// An event from its first and last sample's numbers (from 1), at the times the samples are given.
+Summary event(int first, int last, float peak, Event::Ending ending, std::size_t kept) {
+    return {first * kInterval, last * kInterval, peak, ending, kept};
+}
 
 // Level 0.5, hold 0.1 s (four samples), pre 0.05 s (two samples). The hold, a later crossing and an
 // event open at the end are held by the replay in the end-to-end tests.
 TEST(EventCaptureTest, FindsEventsByTheRule) {
     using E = Event::Ending;
-    const Case cases[] = {
+    // One character per sample: '.' a deflection below the level, 'x' and 'X' two above it, '-' a
+    // sample let pass (paused). Pictures are taken whenever asked for.
+    const struct {
+        const char* name;
+        std::string samples;
+        std::vector<Summary> events;
+        std::vector<std::size_t> pictures; // the samples after which a picture was asked for
+    } cases[] = {
         {"first_sample_after_launch_or_a_pause_never_starts_one", "X...--X.....", {}, {}},
         {"a_pause_ends_it_at_its_last_recorded_sample",
          "....xX--....",
-         {{0.125, 0.15, 0.8f, 4, E::Pause}},
+         {event(5, 6, 0.8f, E::Pause, 4)},
          {6}},
-        {"pre_keeps_samples_let_pass", "..--.X.....", {{0.15, 0.25, 0.8f, 7, E::Quiet}}, {9}},
+        {"pre_keeps_samples_let_pass", "..--.X.....", {event(6, 10, 0.8f, E::Quiet, 7)}, {9}},
         {"picture_when_the_peak_is_halfway_down",
          "....X" + std::string(120, 'x') + "....",
-         {{0.125, 3.225, 0.8f, 127, E::Quiet}},
+         {event(5, 129, 0.8f, E::Quiet, 127)},
          {104}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Collected sink;
         EventCapture capture({0.5f, 0.1, 0.05}, sink);
@@ -73,13 +73,8 @@ TEST(EventCaptureTest, FindsEventsByTheRule) {
         EXPECT_EQ(capture.count(), c.events.size());
         for (std::size_t e = 0; e < c.events.size(); ++e) {
             const Event& got = sink.events[e];
-            const Expected& want = c.events[e];
-            EXPECT_NEAR(got.start, want.start, 1e-9);
-            EXPECT_NEAR(got.end, want.end, 1e-9);
-            EXPECT_EQ(got.peak, want.peak);
-            EXPECT_EQ(got.ending, want.ending);
-            ASSERT_EQ(got.samples.size(), want.rows);
-            EXPECT_NEAR(got.samples.front().time, want.start - 0.05, 1e-9) << "two samples before it";
+            ASSERT_EQ(std::tuple(got.start, got.end, got.peak, got.ending, got.samples.size()), c.events[e]);
+            EXPECT_NEAR(got.samples.front().time, got.start - 0.05, 1e-9) << "two samples before it";
             EXPECT_EQ(got.samples.back().time, got.end);
             EXPECT_TRUE(got.picture);
         }
@@ -99,13 +94,12 @@ TEST(EventCaptureTest, LongEventsAreCutAtTenMinutes) {
     ASSERT_EQ(sink.events.size(), 2u);
     const Event& first = sink.events[0];
     const Event& second = sink.events[1];
-    EXPECT_EQ(first.ending, Event::Ending::Cut);
+    EXPECT_EQ(std::tuple(first.ending, second.ending, second.continues),
+              std::tuple(Event::Ending::Cut, Event::Ending::Exit, true));
     EXPECT_NEAR(second.start - first.start, EventCapture::kLongestSeconds, 1e-9);
-    EXPECT_TRUE(second.continues);
     EXPECT_NEAR(second.samples.front().time - first.samples.back().time, kInterval, 1e-9);
     EXPECT_EQ(first.samples.size() + second.samples.size(), 30000u)
         << "each sample in one piece, none before";
-    EXPECT_EQ(second.ending, Event::Ending::Exit);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ using platform::parseInterface;
 
 namespace {
 
-// A view too large, a file cut short and an outlet left unconnected are held by the end-to-end tests.
+// A file cut short and an outlet left unconnected are held by the end-to-end tests.
 TEST(InterfaceFileTest, ProblemsNameTheFileAndThePlace) {
     std::string nested, closed; // views 200 deep: refused, not a stack overflow
     for (int i = 0; i < 200; ++i) {
@@ -26,6 +26,8 @@ TEST(InterfaceFileTest, ProblemsNameTheFileAndThePlace) {
          "window.frame: expected [x, y, width, height]"},
         {R"({"delegate": "D", "window": {"class": "Window", "frame": [0,0,-5,1]}, "outlets": {}})",
          "window.frame: numbers must be finite"},
+        {R"({"delegate": "D", "window": {"class": "Window", "frame": [0,0,1,1], "subviews": [{"class": "View", "frame": [0,0,4097,10]}]}, "outlets": {}})",
+         "ui.json: window.subviews[0].frame: a view may be at most 4096 points wide and high"},
         {R"({"delegate": "D", "window": {"class": "Window", "frame": [0,0,1,1], "subviews": [{"class": "Sl\u001b[2Jider", "frame": [0,0,1,1]}]}, "outlets": {}})",
          "window.subviews[0].class: unknown view class \"Sl\\x1b[2Jider\""},
         {R"({"delegate": "D", "window": {"class": "Window", "id": "a", "frame": [0,0,1,1], "subviews": [{"class": "View", "id": "a", "frame": [0,0,1,1]}]}, "outlets": {}})",

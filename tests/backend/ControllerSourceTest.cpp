@@ -14,39 +14,33 @@ namespace {
 constexpr float kG = SDL_STANDARD_GRAVITY;
 using Reading = ControllerDevices::Reading;
 
-/// What the fake controllers show; the test changes it between ticks.
-struct FakeWorld {
-    std::vector<ControllerInfo> controllers;
-    std::set<int> refusingToOpen; ///< Indexes whose open() fails.
-    int opened = -1;
-    bool attached = true;
-    std::optional<Reading> reading;
-    float rate = 200.0f;
-    int listCalls = 0;
-};
-
-class FakeDevices final : public ControllerDevices {
-public:
-    explicit FakeDevices(FakeWorld& world) : world_(world) {}
+/// Fake controllers whose state the test changes between ticks.
+struct FakeDevices final : ControllerDevices {
+    explicit FakeDevices(std::vector<ControllerInfo> connected, float rate = 200.0f)
+        : controllers(std::move(connected)), rate(rate) {}
     std::vector<ControllerInfo> list() override {
-        ++world_.listCalls;
-        return world_.controllers;
+        ++listCalls;
+        return controllers;
     }
     bool open(int index) override {
-        const bool opens =
-            !world_.refusingToOpen.contains(index) && std::ranges::any_of(world_.controllers, [&](auto& c) {
-                return c.index == index && c.hasAccelerometer;
-            });
-        world_.opened = opens ? index : world_.opened;
-        world_.attached = world_.attached || opens;
+        const bool opens = !refusingToOpen.contains(index) && std::ranges::any_of(controllers, [&](auto& c) {
+            return c.index == index && c.hasAccelerometer;
+        });
+        opened = opens ? index : opened;
+        plugged = plugged || opens;
         return opens;
     }
-    bool attached() override { return world_.opened >= 0 && world_.attached; }
-    std::optional<Reading> latestAccel() override { return attached() ? world_.reading : std::nullopt; }
-    float dataRate() override { return world_.rate; }
+    bool attached() override { return opened >= 0 && plugged; }
+    std::optional<Reading> latestAccel() override { return attached() ? reading : std::nullopt; }
+    float dataRate() override { return rate; }
 
-private:
-    FakeWorld& world_;
+    std::vector<ControllerInfo> controllers;
+    float rate;
+    std::set<int> refusingToOpen = {3}; ///< Indexes whose open() fails.
+    int opened = -1;
+    bool plugged = true;
+    std::optional<Reading> reading;
+    int listCalls = 0;
 };
 
 const ControllerInfo kPadWithout{0, "Plain Pad", false};
@@ -59,28 +53,25 @@ TEST(ControllerSourceTest, ChoosesTheNamedControllerOrTheFirstWithAnAcceleromete
     const struct {
         std::vector<ControllerInfo> controllers;
         std::optional<int> index;
-        float rate;
         std::string said; // the start message, or the error
+        float rate = 0.0f;
     } cases[] = {
-        {three, std::nullopt, 62.5f,
-         "trembit: source: controller:1 (Motion Pad), accelerometer at 62.5 samples per second"},
-        {three, 2, 0.0f,
+        {three, std::nullopt,
+         "trembit: source: controller:1 (Motion Pad), accelerometer at 62.5 samples per second", 62.5f},
+        {three, 2,
          "trembit: source: controller:2 (Other Motion Pad), accelerometer at a rate it does not say"},
-        {{kPadWithout}, std::nullopt, 0, "no game controller with an accelerometer is connected"},
-        {{kPadWithout, {3, "Pad", false}}, 3, 0, "controller 3 has no accelerometer"},
+        {{kPadWithout}, std::nullopt, "no game controller with an accelerometer is connected"},
+        {{kPadWithout, {3, "Pad", false}}, 3, "controller 3 has no accelerometer"},
         {{kPadWithout, kPadWith},
          5,
-         0,
          "controller 5 is not connected (connected: controller:0 (Plain Pad) controller:1 (Motion Pad))"},
-        {{stubborn}, std::nullopt, 0, "cannot open controller:3 (Stubborn Pad) or turn its accelerometer on"},
+        {{stubborn}, std::nullopt, "cannot open controller:3 (Stubborn Pad) or turn its accelerometer on"},
     };
     for (const auto& c : cases) {
-        FakeWorld world;
-        world.controllers = c.controllers;
-        world.refusingToOpen = {3};
-        world.rate = c.rate;
+        auto devices = std::make_unique<FakeDevices>(c.controllers, c.rate);
+        const FakeDevices& world = *devices;
         try {
-            const ControllerSource source(std::make_unique<FakeDevices>(world), c.index);
+            const ControllerSource source(std::move(devices), c.index);
             EXPECT_EQ(source.startMessage(), c.said);
             EXPECT_EQ(source.description(), "controller:" + std::to_string(world.opened)) << c.said;
         } catch (const std::runtime_error& error) {
@@ -97,14 +88,14 @@ TEST(ControllerSourceTest, ReadingsTurnIntoGOnTheRecordersAxes) {
 }
 
 // A source on the Motion Pad, which the test feeds through `world`.
-std::unique_ptr<ControllerSource> motionPad(FakeWorld& world) {
-    world.controllers = {kPadWithout, kPadWith};
-    return std::make_unique<ControllerSource>(std::make_unique<FakeDevices>(world), std::nullopt);
-}
+class OnAMotionPadTest : public ::testing::Test {
+protected:
+    std::unique_ptr<FakeDevices> devices_ = std::make_unique<FakeDevices>(std::vector{kPadWithout, kPadWith});
+    FakeDevices& world = *devices_;
+    ControllerSource source{std::move(devices_), std::nullopt};
+};
 
-TEST(ControllerSourceTest, EachTickGetsTheNewestReadingOrNothing) {
-    FakeWorld world;
-    const auto source = motionPad(world);
+TEST_F(OnAMotionPadTest, EachTickGetsTheNewestReadingOrNothing) {
     const struct {
         const char* what;
         std::optional<Reading> latest; // what the controller holds at this tick
@@ -121,31 +112,29 @@ TEST(ControllerSourceTest, EachTickGetsTheNewestReadingOrNothing) {
     double now = 0.0;
     for (const auto& tick : ticks) {
         world.reading = tick.latest;
-        const std::optional<Acceleration> sample = source->nextSample(now += 0.025);
+        const std::optional<Acceleration> sample = source.nextSample(now += 0.025);
         EXPECT_EQ(sample ? sample->z : 0.0, tick.z) << tick.what;
     }
 }
 
-TEST(ControllerSourceTest, PulledOutIsSaidOnceAndAControllerPluggedInIsPickedUpAtTheNextScan) {
-    FakeWorld world;
-    const auto source = motionPad(world);
+TEST_F(OnAMotionPadTest, PulledOutIsSaidOnceAndAControllerPluggedInIsPickedUpAtTheNextScan) {
     // The controller's newest reading: `yInMs2` on SDL's y axis (the sample's z is −yInMs2 / g).
     const auto report = [&](std::uint64_t us, float yInMs2) { world.reading = Reading{us, {0, yInMs2, 0}}; };
     report(5000, kG);
-    ASSERT_TRUE(source->nextSample(1.0).has_value());
+    ASSERT_TRUE(source.nextSample(1.0).has_value());
 
-    world.attached = false;
+    world.plugged = false;
     world.controllers = {kPadWithout};
     const int listsBefore = world.listCalls;
     EXPECT_EQ(testing_support::stderrOf([&] {
                   for (int tick = 1; tick <= 17; ++tick) { // 1.0625 to 2.0625: scans at 1.5625 and 2.0625
                       report(5000 + tick, kG);             // whatever it still held must not leak through
-                      EXPECT_FALSE(source->nextSample(1.0 + tick * 0.0625).has_value()) << "tick " << tick;
+                      EXPECT_FALSE(source.nextSample(1.0 + tick * 0.0625).has_value()) << "tick " << tick;
                   }
               }),
               "trembit: controller:1 (Motion Pad) was disconnected\n");
     EXPECT_EQ(world.listCalls, listsBefore + 2);
-    EXPECT_FALSE(source->isExhausted());
+    EXPECT_FALSE(source.isExhausted());
 
     // Plugged in: one that will not open, then one that does, whose clock gives the stamp last seen.
     world.controllers = {kPadWithout, kPadWith, kOtherPadWith};
@@ -155,11 +144,11 @@ TEST(ControllerSourceTest, PulledOutIsSaidOnceAndAControllerPluggedInIsPickedUpA
     std::optional<Acceleration> first;
     EXPECT_EQ(
         testing_support::stderrOf([&] {
-            EXPECT_FALSE(source->nextSample(2.5).has_value()) << "scanned before it was due";
-            first = source->nextSample(2.5625);
-            EXPECT_FALSE(source->nextSample(2.625).has_value()) << "the first reading given twice";
-            world.attached = false;
-            EXPECT_FALSE(source->nextSample(2.6875).has_value());
+            EXPECT_FALSE(source.nextSample(2.5).has_value()) << "scanned before it was due";
+            first = source.nextSample(2.5625);
+            EXPECT_FALSE(source.nextSample(2.625).has_value()) << "the first reading given twice";
+            world.plugged = false;
+            EXPECT_FALSE(source.nextSample(2.6875).has_value());
         }),
         "trembit: controller:2 (Other Motion Pad) was connected, accelerometer at 200 samples per second\n"
         "trembit: controller:2 (Other Motion Pad) was disconnected\n");
@@ -209,9 +198,9 @@ TEST(SdlControllerDevicesTest, ListsControllersWithoutAnAccelerometerAndNotesThe
 
     const std::vector<ControllerInfo> controllers = devices->list();
     ASSERT_EQ(controllers.size(), 1u);
-    EXPECT_EQ(controllers[0].index, 0) << "numbered among the game controllers only";
-    EXPECT_EQ(controllers[0].name, "Test Pad");
-    EXPECT_FALSE(controllers[0].hasAccelerometer);
+    EXPECT_EQ(std::tie(controllers[0].index, controllers[0].name, controllers[0].hasAccelerometer),
+              std::tuple(0, "Test Pad", false))
+        << "numbered among the game controllers only";
     EXPECT_FALSE(devices->open(0)) << "opened a controller with no accelerometer";
     EXPECT_EQ(testing_support::errorOf([] { ControllerSource(std::make_unique<SdlControllerDevices>(), 0); }),
               "controller 0 has no accelerometer");

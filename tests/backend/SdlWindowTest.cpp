@@ -24,12 +24,15 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-TEST(SdlWindowScaleTest, LargestScaleLeavingATenthForDecorations) {
+TEST(SdlWindowScaleTest, LargestScaleLeavingATenthForDecorationsAndOnlyOneToThree) {
     // 960 needs 1066.7, so 1066 is just short of scale 2; 1440 is exactly nine tenths of 1600.
     const std::pair<int, int> cases[] = {{-1, 1},   {0, 1},    {600, 1},  {1066, 1}, {1067, 2},
                                          {1599, 2}, {1600, 3}, {2160, 3}, {4320, 3}};
     for (const auto& [usableHeightPixels, scale] : cases) {
         EXPECT_EQ(SdlWindow::scaleForUsableHeight(usableHeightPixels), scale) << usableHeightPixels;
+    }
+    for (const int scale : {0, 4, -1}) {
+        EXPECT_THROW(SdlWindow("Trembit", scale, false), std::invalid_argument) << "scale " << scale;
     }
 }
 
@@ -47,12 +50,9 @@ TEST(SdlWindowMappingTest, PictureFitsCentredAndPixelsBecomePoints) {
         {1080, 1920, {0, 150, 1080, 1620}, {540, 960}, {160, 240}},  // portrait: bars above and below
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.width << " x " << c.height << ", pixel " << c.pixel.x << ", " << c.pixel.y);
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", pixel " << c.pixel.x);
         EXPECT_EQ(SdlWindow::pictureRectInOutput(c.width, c.height), c.picture);
-        const Point point = SdlWindow::pointForOutputPixel(c.pixel, c.width, c.height);
-        EXPECT_FLOAT_EQ(point.x, c.point.x);
-        EXPECT_FLOAT_EQ(point.y, c.point.y);
+        EXPECT_EQ(SdlWindow::pointForOutputPixel(c.pixel, c.width, c.height), c.point);
     }
 }
 
@@ -78,15 +78,14 @@ protected:
 // What the window shows at window pixel (x, y), as 0xRRGGBB.
 std::uint32_t shownPixel(SDL_Window* window, int x, int y) {
     SDL_Surface* shown = SDL_GetWindowSurface(window);
-    const auto* row =
-        static_cast<const unsigned char*>(shown->pixels) + static_cast<std::ptrdiff_t>(y) * shown->pitch;
     std::uint32_t pixel = 0;
-    std::memcpy(&pixel, row + static_cast<std::ptrdiff_t>(x) * shown->format->BytesPerPixel, sizeof pixel);
-    Uint8 r = 0;
-    Uint8 g = 0;
-    Uint8 b = 0;
-    SDL_GetRGB(pixel, shown->format, &r, &g, &b);
-    return (std::uint32_t{r} << 16) | (std::uint32_t{g} << 8) | b;
+    std::memcpy(&pixel,
+                static_cast<const Uint8*>(shown->pixels) + y * shown->pitch +
+                    x * shown->format->BytesPerPixel,
+                sizeof pixel);
+    std::array<Uint8, 3> rgb{};
+    SDL_GetRGB(pixel, shown->format, &rgb[0], &rgb[1], &rgb[2]);
+    return (std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2];
 }
 
 // At the window's own scale a picture is copied; at another it is scaled to fit.
@@ -117,9 +116,9 @@ TEST_F(OffscreenWindowTest, PicturesReachTheWindowsPixelsAtItsSizeOrScaledIntoIt
 TEST_F(OffscreenWindowTest, FrameDrawnIntoTheWindowsPixelsIsShownAndFinishedWhenResized) {
     cairo_surface_t* frame = window_->frameSurface();
     ASSERT_NE(frame, nullptr) << "the offscreen driver has window pixels of the picture's size";
-    EXPECT_EQ(cairo_image_surface_get_format(frame), CAIRO_FORMAT_ARGB32);
-    EXPECT_EQ(cairo_image_surface_get_width(frame), 320);
-    EXPECT_EQ(cairo_image_surface_get_height(frame), 480);
+    EXPECT_EQ(std::tuple(cairo_image_surface_get_format(frame), cairo_image_surface_get_width(frame),
+                         cairo_image_surface_get_height(frame)),
+              std::tuple(CAIRO_FORMAT_ARGB32, 320, 480));
     EXPECT_EQ(window_->frameSurface(), frame) << "the same pixels give the same surface";
     {
         CairoContextPtr cr{cairo_create(frame)};
@@ -167,12 +166,6 @@ TEST_F(OffscreenWindowTest, WaitsLastTheirTimeUnlessADescriptorIsReadable) {
     writer.join();
     ::close(pipe[0]);
     ::close(pipe[1]);
-}
-
-TEST(SdlWindowArgumentsTest, ScaleOutsideOneToThreeIsRefused) {
-    for (const int scale : {0, 4, -1}) {
-        EXPECT_THROW(SdlWindow("Trembit", scale, false), std::invalid_argument) << "scale " << scale;
-    }
 }
 
 } // namespace

@@ -1,30 +1,21 @@
-// Unattended watching: a replay with bumps of known times and sizes, and folders that cannot take
-// the events.
+// Unattended watching: a replay with bumps of known times and sizes. Folders that cannot take the
+// events are among the reliability tests' writes.
 #include "tests/e2e/Run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 using e2e::headless;
+using e2e::lines;
 using e2e::Scratch;
 
 namespace {
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
 
 // At rest (z = -1 g) with one-sample jolts in z at 40 samples per second: on the linear scale a
 // jolt of A g swings the trace to A/4 and back. The last jolt is still open when the file ends.
 TEST(EventsTest, ReplayFindsTheBumpsAndKeepsTheirSamples) {
     Scratch scratch;
-    std::filesystem::create_directories(scratch / "config/trembit");
-    scratch.write("config/trembit/preferences.conf", "[trembit]\nscale=1\n");
+    scratch.prefer("scale=1\n");
     const std::map<int, double> jolts = {{80, 2.0}, {200, 4.0}, {210, 2.0}, {390, 2.0}};
     std::string samples;
     for (int i = 0; i < 400; ++i) {
@@ -63,32 +54,6 @@ TEST(EventsTest, ReplayFindsTheBumpsAndKeepsTheirSamples) {
     }
     EXPECT_EQ(nlohmann::json::parse(scratch.read("state.json"))["events"],
               nlohmann::json::parse(R"({"count": 3, "start": 9.775, "end": 10.0, "peak": 0.5})"));
-}
-
-// A folder that cannot be made, or a disk that fills, is said once; the run goes on and ends with
-// status 1.
-TEST(EventsTest, FailuresAreSaidOnceAndTheRunGoesOn) {
-    const struct {
-        const char* events;
-        rlim_t fileSizeLimit;
-        const char* said;
-    } cases[] = {
-        {"state.json/ev", 0, "trembit: events not saved: cannot write state.json/ev: Not a directory\n"},
-        {"ev", 4096, ".csv: File too large\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.said);
-        Scratch scratch;
-        scratch.write("state.json", "");
-        const auto arguments = headless(
-            {"--duration", "60", "--trigger", "0.3", "--events", c.events, "--dump-state", "state.json"});
-        const e2e::Result result = scratch.run(arguments, {.fileSizeLimit = c.fileSizeLimit});
-        EXPECT_EQ(result.status, 1) << result.err;
-        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
-        EXPECT_EQ(result.err.find("events not saved"), result.err.rfind("events not saved")) << result.err;
-        EXPECT_NE(result.err.find("events could not be saved in"), std::string::npos) << result.err;
-        EXPECT_GT(nlohmann::json::parse(scratch.read("state.json"))["trace"]["nextIndex"], 0);
-    }
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <fcntl.h>
-#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -26,6 +25,7 @@ constexpr double kSlowdown = kSanitized ? 3.0 : 1.0;
 
 // An output that cannot be written is said with its reason and ends the run with status 1, while
 // the others are still written; an earlier file is kept whole, and a record keeps its whole rows.
+// Events that cannot be saved are said once too, and summed up at the end.
 TEST(ReliabilityTest, Writes) {
     const struct {
         std::vector<std::string> arguments;
@@ -40,6 +40,10 @@ TEST(ReliabilityTest, Writes) {
         {{"--record", "/dev/full"}, 0, "cannot write the record file /dev/full: No space left on device"},
         {{"--record", "rec.csv"}, 8192, "cannot write the record file rec.csv: File too large"},
         {{"--script", "steps.txt"}, 0, "steps.txt:2: cannot write /dev/full: No space left on device"},
+        {{"--events", "page.png/ev", "--trigger", "0.3"},
+         0,
+         "trembit: events not saved: cannot write page.png/ev: Not a directory\n"},
+        {{"--events", "ev", "--trigger", "0.3"}, 4096, ".csv: File too large\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
@@ -53,8 +57,10 @@ TEST(ReliabilityTest, Writes) {
         EXPECT_EQ(result.status, 1) << result.err;
         EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
         EXPECT_EQ(result.err.find(c.said), result.err.rfind(c.said)) << "said once: " << result.err;
-        const std::string page = scratch.read("page.png");
-        EXPECT_TRUE(page == earlier || c.fileSizeLimit == 0) << "the earlier picture must not be torn";
+        EXPECT_EQ(result.err.find("events could not be saved in") != std::string::npos,
+                  c.arguments[0] == "--events");
+        EXPECT_TRUE(c.fileSizeLimit == 0 || scratch.read("page.png") == earlier)
+            << "the earlier picture is torn";
         EXPECT_TRUE(fs::exists(scratch / "state.json") || c.arguments[1] == "/dev/full");
         const std::string record = scratch.read("rec.csv");
         EXPECT_TRUE(record.empty() || record.back() == '\n') << "the record must end with a whole row";
@@ -69,48 +75,31 @@ TEST(ReliabilityTest, Writes) {
 TEST(ReliabilityTest, StartUp) {
     const struct {
         std::vector<std::string> arguments;
-        std::map<std::string, std::optional<std::string>> environment;
         const char* said;
+        e2e::Environment environment{};
     } cases[] = {
         // Nothing is touched before the run can start, and no output is written over an input.
-        {headless({"--duration", "1", "--source", "flie:old.csv", "--record", "old.csv"}),
-         {},
-         "unknown source"},
+        {headless({"--duration", "1", "--source", "flie:old.csv", "--record", "old.csv"}), "unknown source"},
         {headless({"--duration", "1", "--source", "file:old.csv", "--record", "./old.csv"}),
-         {},
          "cannot write the record file ./old.csv: it is the sample file old.csv"},
         {headless({"--duration", "1", "--script", "old.csv", "--dump-state", "old.csv"}),
-         {},
          "it is the script old.csv"},
         {headless({"--duration", "1", "--record", "rec.csv", "--screenshot", "rec.csv"}),
-         {},
          "cannot write rec.csv both as the record file and as the screenshot"},
         // Not decided by DISPLAY alone: SDL is asked, and it ends up on a driver that shows nothing.
         {{"--duration", "1", "--source", "sim"},
-         {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}},
-         "cannot open a window: no display: SDL found only its offscreen driver (use --headless"},
-        {headless({"--interface", "huge-view.json"}),
-         {},
-         "huge-view.json: window.subviews[0].frame: a view may be at most 4096 points wide and high"},
+         "cannot open a window: no display: SDL found only its offscreen driver (use --headless",
+         {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}}},
         {headless({"--interface", "no-outlet.json"}),
-         {},
          "no-outlet.json: the outlet \"settingsView\" is not connected"},
-        {headless({"--script", "bad-script.txt"}), {}, "bad-script.txt:2: unknown action 'jump'"},
-        {headless({"--source", "file:nowhere.csv"}),
-         {},
-         "cannot open nowhere.csv: No such file or directory"},
-        {headless({"--record", "/nonexistent/rec.csv"}),
-         {},
-         "/nonexistent/rec.csv: No such file or directory"},
-        {{"--frobnicate"}, {}, "unknown option '--frobnicate'\nTry 'trembit --help'"},
+        {headless({"--script", "bad-script.txt"}), "bad-script.txt:2: unknown action 'jump'"},
+        {headless({"--source", "file:nowhere.csv"}), "cannot open nowhere.csv: No such file or directory"},
+        {headless({"--record", "/nonexistent/rec.csv"}), "/nonexistent/rec.csv: No such file or directory"},
+        {{"--frobnicate"}, "unknown option '--frobnicate'\nTry 'trembit --help'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
         Scratch scratch;
-        scratch.write(
-            "huge-view.json",
-            R"({"delegate": "TrembitAppDelegate", "window": {"class": "Window", "frame": [0,0,320,480],
-                          "subviews": [{"class": "View", "frame": [0,0,4097,10]}]}, "outlets": {}})");
         scratch.write("no-outlet.json",
                       R"({"delegate": "TrembitAppDelegate", "window": {"class": "Window", "id": "w",
                                            "frame": [0,0,320,480]}, "outlets": {"window": "w"}})");
@@ -131,98 +120,63 @@ TEST(ReliabilityTest, StartUp) {
 }
 
 // SIGINT and SIGTERM end a run within a second whatever it waits on, with its outputs written. A
-// FIFO or a pipe open for writing but never written to keeps its reader waiting.
+// FIFO or a pipe open for writing but never written to keeps its reader waiting. An output going to
+// a pipe holds the run back after a stop only while someone takes it: a record whose reader never
+// reads, and a state file whose FIFO nobody opens, are said as not written and the exit status says
+// the outputs are incomplete.
 TEST(ReliabilityTest, Signals) {
-    const std::vector<std::string> outputs = {"--record", "rec.csv", "--dump-state", "state.json"};
-    const auto paced = [&](std::vector<std::string> arguments) {
+    const auto paced = [](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {"--headless", "--scale", "1"});
-        arguments.insert(arguments.end(), outputs.begin(), outputs.end());
         return arguments;
     };
     const struct {
         const char* name;
-        std::vector<std::string> arguments; // "FIFO" stands for the FIFO's path
-        bool idleWriter;                    // someone holds the FIFO open for writing
+        std::vector<std::string> arguments;
+        bool held; // someone holds the FIFO open, and never reads or writes
         bool stdinFromIdlePipe;
         int signal;
-        bool started; // the run began, so it ends as usual, its outputs written
+        int status; // 0: the run began, so it ends as usual, its outputs written
+        const char* said = "";
     } cases[] = {
-        {"file source, a FIFO with an idle writer", paced({"--source", "file:FIFO"}), true, false, SIGTERM,
-         true},
-        {"file source, a FIFO without a writer", paced({"--source", "file:FIFO"}), false, false, SIGINT,
-         true},
-        {"file source, /dev/stdin on an idle pipe", paced({"--source", "file:/dev/stdin"}), false, true,
-         SIGINT, true},
-        {"file source in --fast",
-         headless({"--source", "file:FIFO", "--record", "rec.csv", "--dump-state", "state.json"}), true,
-         false, SIGTERM, true},
-        {"stdin in --fast, an idle pipe",
-         headless({"--source", "-", "--record", "rec.csv", "--dump-state", "state.json"}), false, true,
-         SIGINT, true},
-        {"script, a FIFO with an idle writer", headless({"--script", "FIFO"}), true, false, SIGTERM, false},
-        {"interface file, a FIFO with an idle writer", headless({"--interface", "FIFO"}), true, false, SIGINT,
-         false},
+        {"FIFO with an idle writer", paced({"--source", "file:fifo"}), true, false, SIGTERM, 0},
+        {"FIFO without a writer", paced({"--source", "file:fifo"}), false, false, SIGINT, 0},
+        {"/dev/stdin, an idle pipe", paced({"--source", "file:/dev/stdin"}), false, true, SIGINT, 0},
+        {"FIFO in --fast", headless({"--source", "file:fifo"}), true, false, SIGTERM, 0},
+        {"stdin in --fast, an idle pipe", headless({"--source", "-"}), false, true, SIGINT, 0},
+        {"script FIFO", headless({"--script", "fifo"}), true, false, SIGTERM, 2},
+        {"interface FIFO", headless({"--interface", "fifo"}), true, false, SIGINT, 2},
+        {"record FIFO", headless({"--record", "fifo"}), true, false, SIGINT, 1,
+         "cannot write the record file fifo: Interrupted system call"},
+        {"state FIFO", headless({"--dump-state", "fifo"}), false, false, SIGINT, 1,
+         "cannot write fifo: Interrupted system call"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Scratch scratch;
         const fs::path fifo = scratch / "fifo";
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        // Open for reading and writing, this end never blocks and holds the FIFO open as a writer.
-        const int writer = c.idleWriter ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        // Open for reading and writing, this end never blocks and holds the FIFO open at both ends.
+        const int holder = c.held ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
         int idle[2] = {-1, -1};
         ASSERT_EQ(pipe2(idle, O_CLOEXEC), 0);
         std::vector<std::string> arguments = c.arguments;
-        for (std::string& argument : arguments) {
-            if (const std::size_t at = argument.find("FIFO"); at != std::string::npos) {
-                argument.replace(at, 4, fifo.string());
-            }
+        if (c.status == 0) {
+            arguments.insert(arguments.end(), {"--record", "rec.csv", "--dump-state", "state.json"});
         }
         const e2e::Result result = scratch.run(arguments, {.signalAfterSeconds = 0.5 * kSlowdown,
                                                            .signal = c.signal,
                                                            .inputFd = c.stdinFromIdlePipe ? idle[0] : -1});
         EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
-        EXPECT_NE(result.status, 128 + c.signal) << "the handlers were not installed in time";
-        EXPECT_NE(result.status, 128 + SIGKILL) << "the program had to be killed";
-        if (!c.started) {
-            EXPECT_EQ(result.status, 2) << "a start cut short: " << result.err;
-        } else {
-            EXPECT_EQ(result.status, 0) << result.err;
+        // 128 + the signal: the handlers were not installed in time; 128 + SIGKILL: it had to be killed.
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        if (c.status == 0) {
             EXPECT_EQ(scratch.read("rec.csv"), "t,x,y,z,deflection\n");
             EXPECT_TRUE(fs::exists(scratch / "state.json"));
         }
-        for (const int fd : {writer, idle[0], idle[1]}) {
+        for (const int fd : {holder, idle[0], idle[1]}) {
             ::close(fd);
         }
-    }
-}
-
-// An output going to a pipe holds the run back after a stop only while someone takes it: a record
-// whose reader never reads, and a state file whose FIFO nobody opens, are said as not written and the
-// exit status says the outputs are incomplete.
-TEST(ReliabilityTest, StopWhileAnOutputPipeIsHeldBack) {
-    const struct {
-        const char* option;
-        bool idleReader; // someone holds the FIFO open for reading, and never reads
-        const char* said;
-    } cases[] = {
-        {"--record", true, "cannot write the record file FIFO: Interrupted system call"},
-        {"--dump-state", false, "cannot write FIFO: Interrupted system call"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.option);
-        Scratch scratch;
-        const fs::path fifo = scratch / "fifo";
-        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        const int reader = c.idleReader ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
-        const e2e::Result result = scratch.run(headless({c.option, fifo.string()}),
-                                               {.signalAfterSeconds = 0.5 * kSlowdown, .signal = SIGINT});
-        ::close(reader);
-        std::string said = c.said;
-        said.replace(said.find("FIFO"), 4, fifo.string());
-        EXPECT_LT(result.secondsAfterSignal, 1.0 * kSlowdown) << result.err;
-        EXPECT_EQ(result.status, 1) << result.err;
-        EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
     }
 }
 
@@ -231,33 +185,26 @@ TEST(ReliabilityTest, StopWhileAnOutputPipeIsHeldBack) {
 // sooner (not under AddressSanitizer, which reserves far more address space).
 TEST(ReliabilityTest, Caps) {
     const struct {
-        const char* name;
-        std::function<void(const Scratch&)> prepare;
         std::vector<std::string> arguments;
         int status;
         const char* said;
         const char* written; // a file the run leaves, or ""
+        bool hugePreferences = false;
     } cases[] = {
-        {"script", [](const Scratch&) {}, headless({"--script", "/dev/zero"}), 2,
-         "trembit: script /dev/zero is larger than 16 MB", ""},
-        {"interface file", [](const Scratch&) {}, headless({"--interface", "/dev/zero"}), 2,
-         "trembit: /dev/zero: larger than 1 MB", ""},
-        {"preference file",
-         [](const Scratch& s) {
-             s.write("config/trembit/preferences.conf", "[trembit]\n");
-             fs::resize_file(s.preferences(), std::uintmax_t{3} << 30); // three sparse gigabytes
-         },
-         headless({"--duration", "0.1"}), 0, "larger than 1 MB; kept as",
-         "config/trembit/preferences.conf.bad"},
+        {headless({"--script", "/dev/zero"}), 2, "trembit: script /dev/zero is larger than 16 MB", ""},
+        {headless({"--interface", "/dev/zero"}), 2, "trembit: /dev/zero: larger than 1 MB", ""},
+        {headless({"--duration", "0.1"}), 0, "larger than 1 MB; kept as",
+         "config/trembit/preferences.conf.bad", true},
         // As from --script <(generate): a pipe within the cap is read whole.
-        {"script from a pipe", [](const Scratch&) {}, headless({"--script", "/dev/stdin"}), 0,
-         "trembit: source: sim", "state.json"},
+        {headless({"--script", "/dev/stdin"}), 0, "trembit: source: sim", "state.json"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.said);
         Scratch scratch;
-        fs::create_directories(scratch / "config/trembit");
-        c.prepare(scratch);
+        if (c.hugePreferences) {
+            scratch.prefer("");
+            fs::resize_file(scratch.preferences(), std::uintmax_t{3} << 30); // three sparse gigabytes
+        }
         int script[2];
         ASSERT_EQ(pipe2(script, O_CLOEXEC), 0);
         const std::string text = "wait 0.2\ndump-state state.json\n";

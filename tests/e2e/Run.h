@@ -26,13 +26,16 @@ struct Result {
     double secondsAfterSignal = 0.0; ///< from the signal sent to the end of the program
 };
 
+/// Variables to set, or to unset where there is no value.
+using Environment = std::map<std::string, std::optional<std::string>>;
+
 /// How a run is set up and ended, beyond its arguments.
 struct RunOptions {
     double signalAfterSeconds = 0.0; ///< when above 0, `signal` is sent after this long
     int signal = SIGKILL;
     std::string input{}; ///< a file in the scratch folder for standard input, or ""
     int inputFd = -1;    ///< or a descriptor (say a pipe's end) for standard input
-    std::map<std::string, std::optional<std::string>> environment{}; ///< set, or unset for none
+    Environment environment{};
     rlim_t fileSizeLimit = 0; ///< RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when above 0
     rlim_t memoryLimit = 0;   ///< RLIMIT_AS in bytes when above 0
 };
@@ -81,36 +84,27 @@ public:
             for (const auto& [name, value] : options.environment) {
                 value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
             }
-            if (chdir(path().c_str()) != 0) {
+            if (chdir(path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr) ||
+                (!options.input.empty() && !freopen((*this / options.input).c_str(), "r", stdin)) ||
+                (options.inputFd >= 0 && dup2(options.inputFd, STDIN_FILENO) < 0)) {
                 _exit(127);
             }
-            if (!freopen(err.c_str(), "w", stderr)) {
-                _exit(127);
+            std::signal(SIGXFSZ, SIG_IGN); // a write past a file size limit fails with EFBIG instead
+            for (const auto& [resource, bytes] : {std::pair{RLIMIT_FSIZE, options.fileSizeLimit},
+                                                  std::pair{RLIMIT_AS, options.memoryLimit}}) {
+                const rlimit limit{bytes, bytes};
+                if (bytes > 0) {
+                    setrlimit(resource, &limit);
+                }
             }
-            if (!options.input.empty() && !freopen((*this / options.input).c_str(), "r", stdin)) {
-                _exit(127);
-            }
-            if (options.inputFd >= 0 && dup2(options.inputFd, STDIN_FILENO) < 0) {
-                _exit(127);
-            }
-            if (options.fileSizeLimit > 0) {
-                std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
-                const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            if (options.memoryLimit > 0) {
-                const rlimit limit{options.memoryLimit, options.memoryLimit};
-                setrlimit(RLIMIT_AS, &limit);
-            }
-            std::vector<char*> argv;
-            std::string program = binary;
-            argv.push_back(program.data());
             std::vector<std::string> copies = arguments;
+            copies.insert(copies.begin(), binary);
+            std::vector<char*> argv;
             for (std::string& a : copies) {
                 argv.push_back(a.data());
             }
             argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
+            execv(binary.c_str(), argv.data());
             _exit(127);
         }
         Result result;
