@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace platform {
 
