@@ -9,14 +9,20 @@ namespace platform {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
+// Called four times a line of an hour's replay: a look at each end, where the library's search for
+// any of a set of characters costs several times as much.
 std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
     }
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
 }
 
 std::string_view withoutLineEnding(std::string_view line) {
