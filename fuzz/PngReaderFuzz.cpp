@@ -4,6 +4,7 @@
 // and with every chunk's checksum made right, which lets mutations reach the decoding itself.
 #include "platform/gfx/Image.h"
 #include "platform/gfx/PngFormat.h"
+#include "tests/support/Png.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +27,7 @@ void mendChecksums(std::vector<unsigned char>& file) {
             return;
         }
         platform::png::putBigEndian(file.data() + at + 8 + length,
-                                    platform::png::chunkChecksum(file.data() + at + 4, length));
+                                    testing_support::chunkChecksum(file.data() + at + 4, length));
         at += 12 + length;
     }
 }
@@ -39,8 +40,7 @@ int memoryFile() {
 
 void readAsFile(const unsigned char* data, std::size_t size) {
     const int fd = memoryFile();
-    if (fd < 0 || ftruncate(fd, 0) != 0 ||
-        pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
+    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
         return;
     }
     const std::string path = "/proc/self/fd/" + std::to_string(fd);

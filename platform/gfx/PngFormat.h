@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <libdeflate.h>
 
 namespace platform::png {
 
@@ -23,12 +22,6 @@ inline void putBigEndian(unsigned char* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
     }
-}
-
-/// A chunk's checksum: the CRC-32 of its four type bytes and then its `length` data bytes, which
-/// follow the type in the file.
-inline std::uint32_t chunkChecksum(const unsigned char* typeAndData, std::size_t length) {
-    return libdeflate_crc32(0, typeAndData, 4 + length);
 }
 
 } // namespace platform::png
